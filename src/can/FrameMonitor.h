@@ -1,0 +1,41 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "can/CanFrame.h"
+#include "can/RxRing.h"
+
+namespace bp::can {
+
+// One row of the frame monitor, one per identifier seen since start.
+struct MonitorRow {
+  CanFrame last;                 // the last frame taken for this identifier; its id is the key
+  std::uint32_t sampleTime = 0;  // receive time at the last period sample
+  std::int32_t period = 0;       // difference of the last two sample times (ten frames)
+  std::int32_t count = 0;        // frames taken
+  bool changed = false;          // a frame was taken since the row was last shown
+};
+
+// The consumer side of the receive ring, on the window thread.
+class FrameMonitor {
+ public:
+  // Takes every stored frame out of the ring into the rows (new identifiers append a row).
+  // Window thread only: the one writer of the ring's tail.
+  void drain(RxRing& ring);
+
+  std::vector<MonitorRow>& rows() noexcept { return m_rows; }
+  const std::vector<MonitorRow>& rows() const noexcept { return m_rows; }
+
+  // Texts of a row's columns.
+  static std::string captionText(const MonitorRow& row);  // "0x%03X"
+  static std::string lengthText(const MonitorRow& row);
+  static std::string dataText(const MonitorRow& row);     // "%02X" bytes, one blank between
+  static std::string periodText(const MonitorRow& row);   // empty before the second sample
+  static std::string countText(const MonitorRow& row);
+
+ private:
+  std::vector<MonitorRow> m_rows;
+};
+
+}  // namespace bp::can

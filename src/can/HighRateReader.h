@@ -1,0 +1,63 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "can/CanDriver.h"
+#include "can/RxRing.h"
+#include "can/SdoResponseSink.h"
+#include "util/Clock.h"
+
+namespace bp::can {
+
+inline constexpr std::uint32_t kSdoRequestBase = 0x600;   // client to node, + node ID
+inline constexpr std::uint32_t kSdoResponseBase = 0x580;  // node to client, + node ID
+
+// Drains the driver into the receive ring, on the periodic timer's thread.
+// Each run: take the tick base on the first run; stop when the ring is full (frames wait in the
+// driver's queue); drop frames that are not data frames; hand the selected node's SDO responses
+// to the sink (not stored); store every other frame with its receive time.
+class HighRateReader {
+ public:
+  // nodeId is read afresh for every frame; its one writer is the window thread.
+  HighRateReader(CanDriver& driver, RxRing& ring, const std::atomic<std::int32_t>& nodeId,
+                 Clock& clock) noexcept
+      : m_driver(driver), m_ring(ring), m_nodeId(nodeId), m_clock(clock) {}
+
+  // Set before the reader's thread starts; never changed while it runs.
+  void setSdoSink(SdoResponseSink* sink) noexcept { m_sdoSink = sink; }
+
+  // One run of the reader. Reader's thread only. Allocates nothing, never throws.
+  void runOnce() noexcept {
+    if (!m_haveTickBase) {
+      m_tickBase = m_clock.tickMs();
+      m_haveTickBase = true;
+    }
+    for (;;) {
+      RingSlot* slot = m_ring.producerSlot();
+      if (slot == nullptr) return;                        // full: frames stay in the driver
+      if (m_driver.read(slot->frame) != kOk) return;      // empty, closed or gone
+      if (slot->frame.type != kMsgData) continue;         // slot is overwritten by the next read
+      const std::int32_t node = m_nodeId.load(std::memory_order_relaxed);
+      if (slot->frame.id == kSdoResponseBase + static_cast<std::uint32_t>(node)) {
+        if (m_sdoSink != nullptr) m_sdoSink->handleSdoResponse(slot->frame);
+        continue;
+      }
+      slot->receiveTime = m_clock.tickMs() - m_tickBase;
+      m_ring.commit();
+    }
+  }
+
+  std::uint32_t tickBase() const noexcept { return m_tickBase; }
+
+ private:
+  CanDriver& m_driver;
+  RxRing& m_ring;
+  const std::atomic<std::int32_t>& m_nodeId;
+  Clock& m_clock;
+  SdoResponseSink* m_sdoSink = nullptr;
+  // Reader's thread only:
+  bool m_haveTickBase = false;
+  std::uint32_t m_tickBase = 0;
+};
+
+}  // namespace bp::can

@@ -1,0 +1,73 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace bp::od {
+
+inline constexpr std::size_t kNameSize = 300;         // at most 299 bytes + terminator
+inline constexpr std::size_t kDefaultTextSize = 256;  // at most 255 bytes + terminator
+
+// CANopen data type codes used by the tool.
+enum DataType : std::int8_t {
+  kTypeNone = 0,
+  kBoolean = 1,
+  kInteger8 = 2,
+  kInteger16 = 3,
+  kInteger32 = 4,
+  kUnsigned8 = 5,
+  kUnsigned16 = 6,
+  kUnsigned32 = 7,
+  kReal32 = 8,
+  kVisibleString = 9,
+  kOctetString = 10,
+  kUnicodeString = 11,
+  kTimeOfDay = 12,
+  kTimeDifference = 13,
+};
+
+enum Access : std::uint32_t { kReadOnly = 0, kWriteOnly = 1, kReadWrite = 2 };
+enum Direction : std::uint8_t { kRead = 0, kWrite = 1 };
+
+// One object or sub-object of the node's object dictionary. Fields in the order the list file
+// stores them. A new record has every field zero or empty.
+struct ObjectEntry {
+  std::array<char, kNameSize> name{};            // zero-terminated, bytes as in the EDS file
+  std::uint32_t access = kReadOnly;
+  std::int8_t dataType = kTypeNone;              // compared as a signed number
+  std::int32_t index = 0;
+  std::int32_t subIndex = 0;                     // -1: head of an ARRAY or RECORD
+  std::int32_t value = 0;                        // current value of data types 1..7
+  double realValue = 0.0;                        // current value of REAL32
+  std::string textValue;                         // current value of VISIBLE_STRING
+  std::int32_t defaultValue = 0;
+  double defaultReal = 0.0;
+  std::array<char, kDefaultTextSize> defaultText{};
+  ObjectEntry* next = nullptr;                   // next record of the sub-entry chain (not owned)
+  std::uint8_t direction = kRead;
+
+  std::string_view nameText() const noexcept { return {name.data(), textLength(name)}; }
+  std::string_view defaultTextView() const noexcept {
+    return {defaultText.data(), textLength(defaultText)};
+  }
+  void setName(std::string_view s) noexcept { copyText(name, s); }
+  void setDefaultText(std::string_view s) noexcept { copyText(defaultText, s); }
+
+  template <std::size_t N>
+  static std::size_t textLength(const std::array<char, N>& a) noexcept {
+    std::size_t n = 0;
+    while (n < N && a[n] != '\0') ++n;
+    return n;
+  }
+  // Cuts the text to fit (N - 1 bytes) and zero-fills the rest of the field.
+  template <std::size_t N>
+  static void copyText(std::array<char, N>& a, std::string_view s) noexcept {
+    a.fill('\0');
+    const std::size_t n = s.size() < N - 1 ? s.size() : N - 1;
+    for (std::size_t i = 0; i < n; ++i) a[i] = s[i];
+  }
+};
+
+}  // namespace bp::od
