@@ -41,13 +41,6 @@ TEST(NmtCommandFrame, EveryCommandForNodes0_5_127) {
   }
 }
 
-TEST(NmtCommandFrame, CommandSpecifiersAreTheCanopenOnes) {
-  EXPECT_EQ(kNmtStart, 0x01);
-  EXPECT_EQ(kNmtStop, 0x02);
-  EXPECT_EQ(kNmtPreOperational, 0x80);
-  EXPECT_EQ(kNmtResetNode, 0x81);
-}
-
 TEST(NmtCommandFrame, NodeByteIsLowEightBits) {
   EXPECT_EQ(nmtCommandFrame(kNmtStart, 0x105).data[1], 0x05);
 }

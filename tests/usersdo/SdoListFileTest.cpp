@@ -1,0 +1,431 @@
+// The SDO list file: the 608-byte record, whole files, saving safely and loading without harm.
+#include "usersdo/SdoListFile.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "util/Error.h"
+
+namespace bp::usersdo {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+od::ObjectEntry controlword() {  // write entry 0x6040 sub 0, UNSIGNED16, value 15
+  od::ObjectEntry e{};
+  e.setName("Controlword");
+  e.access = od::kReadWrite;
+  e.dataType = od::kUnsigned16;
+  e.index = 0x6040;
+  e.subIndex = 0;
+  e.value = 15;
+  e.direction = od::kWrite;
+  return e;
+}
+
+od::ObjectEntry deviceName() {  // read entry with a current text value, which no file holds
+  od::ObjectEntry e{};
+  e.setName("Manufacturer device name");
+  e.access = od::kReadOnly;
+  e.dataType = od::kVisibleString;
+  e.index = 0x1008;
+  e.subIndex = 0;
+  e.textValue = "Node-X 1.0";
+  e.setDefaultText("Node-X");
+  e.direction = od::kRead;
+  return e;
+}
+
+od::ObjectEntry realEntry() {
+  od::ObjectEntry e{};
+  e.setName("Scale");
+  e.access = od::kWriteOnly;
+  e.dataType = od::kReal32;
+  e.index = 0x2100;
+  e.subIndex = 0x0C;
+  e.value = -1;
+  e.realValue = -1.25;
+  e.defaultValue = 0x12345678;
+  e.defaultReal = 3.5e10;
+  e.direction = od::kWrite;
+  return e;
+}
+
+UserSdoList threeEntries() {
+  UserSdoList list;
+  list.push_back(std::make_unique<od::ObjectEntry>(controlword()));
+  list.push_back(std::make_unique<od::ObjectEntry>(deviceName()));
+  list.push_back(std::make_unique<od::ObjectEntry>(realEntry()));
+  return list;
+}
+
+// ---- an independent reader of the file layout, for checking what the program wrote ----
+
+std::uint32_t le32(const Bytes& b, std::size_t at) {
+  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
+         std::uint32_t{b[at + 3]} << 24;
+}
+double leDouble(const Bytes& b, std::size_t at) {
+  std::uint64_t bits = 0;
+  for (int i = 7; i >= 0; --i) bits = bits << 8 | b[at + static_cast<std::size_t>(i)];
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+std::string cText(const Bytes& b, std::size_t at, std::size_t size) {
+  std::string s;
+  for (std::size_t i = at; i < at + size && b[i] != 0; ++i) s.push_back(static_cast<char>(b[i]));
+  return s;
+}
+
+struct FileRecord {
+  std::string name, defaultText;
+  std::uint32_t access;
+  std::int8_t dataType;
+  std::int32_t index, subIndex, value, defaultValue;
+  double realValue, defaultReal;
+  std::uint8_t direction;
+};
+
+FileRecord readRecord(const Bytes& b, std::size_t record) {
+  const std::size_t o = record * 608;
+  return {cText(b, o + 0, 300),
+          cText(b, o + 344, 256),
+          le32(b, o + 300),
+          static_cast<std::int8_t>(b[o + 304]),
+          static_cast<std::int32_t>(le32(b, o + 308)),
+          static_cast<std::int32_t>(le32(b, o + 312)),
+          static_cast<std::int32_t>(le32(b, o + 316)),
+          static_cast<std::int32_t>(le32(b, o + 332)),
+          leDouble(b, o + 320),
+          leDouble(b, o + 336),
+          b[o + 604]};
+}
+
+void expectSameEntry(const od::ObjectEntry& got, const od::ObjectEntry& want) {
+  EXPECT_EQ(got.nameText(), want.nameText());
+  EXPECT_EQ(got.access, want.access);
+  EXPECT_EQ(got.dataType, want.dataType);
+  EXPECT_EQ(got.index, want.index);
+  EXPECT_EQ(got.subIndex, want.subIndex);
+  EXPECT_EQ(got.value, want.value);
+  EXPECT_EQ(got.realValue, want.realValue);
+  EXPECT_EQ(got.defaultValue, want.defaultValue);
+  EXPECT_EQ(got.defaultReal, want.defaultReal);
+  EXPECT_EQ(got.defaultTextView(), want.defaultTextView());
+  EXPECT_EQ(got.direction, want.direction);
+  EXPECT_TRUE(got.textValue.empty());
+  EXPECT_EQ(got.next, nullptr);
+}
+
+// ---- the record ----
+
+TEST(ListFileRecord, ControlwordBytes) {
+  auto e = controlword();
+  od::ObjectEntry other{};
+  e.next = &other;         // the next slot is written 0 whatever the link
+  e.textValue = "ignored";  // so is the text value slot
+  UserSdoList list;
+  list.push_back(std::make_unique<od::ObjectEntry>(e));
+  const Bytes b = encodeUserSdoList(list);
+  ASSERT_EQ(b.size(), 608u);
+
+  Bytes want(608, 0);
+  const std::string name = "Controlword";
+  std::copy(name.begin(), name.end(), want.begin());
+  want[300] = 0x02;                                   // read-write
+  want[304] = 0x06;                                   // UNSIGNED16
+  want[308] = 0x40, want[309] = 0x60;                 // index 0x6040
+  want[316] = 0x0F;                                   // value 15
+  want[604] = 0x01;                                   // write entry
+  EXPECT_EQ(b, want);
+}
+
+TEST(ListFileRecord, NumbersAreLittleEndianTwosComplementAndIeee) {
+  UserSdoList list;
+  list.push_back(std::make_unique<od::ObjectEntry>(realEntry()));
+  const Bytes b = encodeUserSdoList(list);
+  EXPECT_EQ(le32(b, 300), 1u);
+  EXPECT_EQ(b[304], 0x08);
+  EXPECT_EQ(le32(b, 312), 0x0Cu);
+  EXPECT_EQ(le32(b, 316), 0xFFFFFFFFu);
+  const Bytes minus125{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF4, 0xBF};  // -1.25
+  EXPECT_EQ(Bytes(b.begin() + 320, b.begin() + 328), minus125);
+  EXPECT_EQ(le32(b, 332), 0x12345678u);
+  EXPECT_EQ(leDouble(b, 336), 3.5e10);
+}
+
+TEST(ListFileRecord, PaddingAndSlotsAreIgnoredWhenRead) {
+  UserSdoList list;
+  list.push_back(std::make_unique<od::ObjectEntry>(controlword()));
+  Bytes b = encodeUserSdoList(list);
+  for (std::size_t at : {305u, 306u, 307u, 328u, 329u, 330u, 331u, 600u, 601u, 602u, 603u, 605u, 606u, 607u}) {
+    b[at] = 0xA5;
+  }
+  const UserSdoList back = decodeUserSdoList(b);
+  ASSERT_EQ(back.size(), 1u);
+  expectSameEntry(*back[0], controlword());
+}
+
+TEST(ListFileRecord, NegativeDataTypeCodeSurvives) {
+  auto e = controlword();
+  e.dataType = static_cast<std::int8_t>(0x80);
+  UserSdoList list;
+  list.push_back(std::make_unique<od::ObjectEntry>(e));
+  EXPECT_EQ(decodeUserSdoList(encodeUserSdoList(list))[0]->dataType, -128);
+}
+
+TEST(ListFileRecord, TextFieldsWithoutTerminatorStopAtTheFieldsEnd) {
+  Bytes b(608, 0);
+  std::fill(b.begin(), b.begin() + 300, 'A');        // no terminator in the name field
+  std::fill(b.begin() + 344, b.begin() + 600, 'B');  // none in the default text either
+  const UserSdoList back = decodeUserSdoList(b);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0]->nameText(), std::string(299, 'A'));
+  EXPECT_EQ(back[0]->defaultTextView(), std::string(255, 'B'));
+  EXPECT_EQ(back[0]->access, 0u);  // the name does not run into the next field
+}
+
+TEST(ListFileRecord, BytesAfterATerminatorAreIgnored) {
+  Bytes b(608, 0);
+  const char name[] = "AB\0CD";
+  std::copy(name, name + 5, b.begin());
+  EXPECT_EQ(decodeUserSdoList(b)[0]->nameText(), "AB");
+}
+
+TEST(ListFileRecord, LongTextsAreCutToTheirFields) {
+  od::ObjectEntry e{};
+  e.setName(std::string(400, 'n'));
+  e.setDefaultText(std::string(400, 'd'));
+  UserSdoList list;
+  list.push_back(std::make_unique<od::ObjectEntry>(e));
+  const Bytes b = encodeUserSdoList(list);
+  EXPECT_EQ(cText(b, 0, 300).size(), 299u);
+  EXPECT_EQ(b[299], 0);
+  EXPECT_EQ(cText(b, 344, 256).size(), 255u);
+  EXPECT_EQ(b[599], 0);
+}
+
+// ---- whole contents ----
+
+TEST(ListFileContent, ThreeEntriesRoundTrip) {
+  const UserSdoList list = threeEntries();
+  const Bytes b = encodeUserSdoList(list);
+  ASSERT_EQ(b.size(), 1824u);
+  const UserSdoList back = decodeUserSdoList(b);
+  ASSERT_EQ(back.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    expectSameEntry(*back[i], *list[i]);
+  }
+}
+
+TEST(ListFileContent, SizeMustBeAMultipleOfTheRecord) {
+  EXPECT_TRUE(decodeUserSdoList(Bytes{}).empty());
+  for (std::size_t size : {1u, 607u, 609u, 1000u}) {
+    SCOPED_TRACE(size);
+    try {
+      (void)decodeUserSdoList(Bytes(size, 0));
+      FAIL() << "no error";
+    } catch (const Error& e) {
+      EXPECT_STREQ(e.what(), "Wrong file size");
+    }
+  }
+}
+
+// ---- files ----
+
+class ListFile : public ::testing::Test {
+ protected:
+  fs::path dir;
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "bp-usersdo-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(dir, fs::perms::owner_all, ec);
+    fs::remove_all(dir, ec);
+  }
+  std::string path(const char* name) const { return (dir / name).string(); }
+  static Bytes readBytes(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static void writeBytes(const std::string& p, const Bytes& b) {
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> n;
+    for (const auto& e : fs::directory_iterator(dir)) n.push_back(e.path().filename().string());
+    std::sort(n.begin(), n.end());
+    return n;
+  }
+  template <class F>
+  static std::string errorOf(F&& f) {
+    try {
+      f();
+    } catch (const Error& e) {
+      return e.what();
+    }
+    return "(no error)";
+  }
+};
+
+TEST_F(ListFile, SavedFileReadsBackWithAnIndependentReader) {
+  const std::string p = path("SDOList.bin");
+  SaveUserSdoList(p, threeEntries());
+  const Bytes b = readBytes(p);
+  ASSERT_EQ(b.size(), 1824u);
+  const FileRecord r0 = readRecord(b, 0), r1 = readRecord(b, 1), r2 = readRecord(b, 2);
+  EXPECT_EQ(r0.name, "Controlword");
+  EXPECT_EQ(r0.index, 0x6040);
+  EXPECT_EQ(r0.value, 15);
+  EXPECT_EQ(r0.dataType, 6);
+  EXPECT_EQ(r0.direction, 1);
+  EXPECT_EQ(r1.name, "Manufacturer device name");
+  EXPECT_EQ(r1.dataType, 9);
+  EXPECT_EQ(r1.defaultText, "Node-X");
+  EXPECT_EQ(r1.direction, 0);
+  EXPECT_EQ(r2.access, 1u);
+  EXPECT_EQ(r2.subIndex, 12);
+  EXPECT_EQ(r2.value, -1);
+  EXPECT_EQ(r2.realValue, -1.25);
+  EXPECT_EQ(r2.defaultValue, 0x12345678);
+  EXPECT_EQ(r2.defaultReal, 3.5e10);
+  EXPECT_EQ(names(), std::vector<std::string>{"SDOList.bin"});  // no temporary file left
+}
+
+TEST_F(ListFile, SaveThenLoadGivesTheSameEntriesInOrder) {
+  const std::string p = path("list.bin");
+  const UserSdoList list = threeEntries();
+  SaveUserSdoList(p, list);
+  const UserSdoList back = LoadUserSdoList(p);
+  ASSERT_EQ(back.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    expectSameEntry(*back[i], *list[i]);
+  }
+  // The VISIBLE_STRING entry has no current value until it is read again.
+  EXPECT_EQ(back[1]->dataType, od::kVisibleString);
+  EXPECT_TRUE(back[1]->textValue.empty());
+}
+
+TEST_F(ListFile, EmptyListSavesZeroBytesAndLoadsEmpty) {
+  const std::string p = path("empty.bin");
+  SaveUserSdoList(p, {});
+  EXPECT_EQ(fs::file_size(p), 0u);
+  EXPECT_TRUE(LoadUserSdoList(p).empty());
+}
+
+TEST_F(ListFile, SaveReplacesAnExistingFileWhole) {
+  const std::string p = path("list.bin");
+  SaveUserSdoList(p, threeEntries());
+  UserSdoList one;
+  one.push_back(std::make_unique<od::ObjectEntry>(controlword()));
+  SaveUserSdoList(p, one);
+  EXPECT_EQ(fs::file_size(p), 608u);
+}
+
+TEST_F(ListFile, LoadFailuresCarryTheirReason) {
+  const std::string missing = path("missing.bin");
+  EXPECT_EQ(errorOf([&] { (void)LoadUserSdoList(missing); }),
+            "Cannot open file \"" + missing + "\". No such file or directory");
+  const std::string odd = path("odd.bin");
+  writeBytes(odd, Bytes(1000, 0));
+  EXPECT_EQ(errorOf([&] { (void)LoadUserSdoList(odd); }), "Wrong file size");
+  const std::string folder = path("folder");
+  fs::create_directory(folder);
+  EXPECT_EQ(errorOf([&] { (void)LoadUserSdoList(folder); }),
+            "Cannot read file \"" + folder + "\". Is a directory");
+}
+
+TEST_F(ListFile, SaveIntoAMissingDirectoryFailsWithTheSystemsReason) {
+  const std::string p = path("no-such-dir/SDOList.bin");
+  EXPECT_EQ(errorOf([&] { SaveUserSdoList(p, threeEntries()); }),
+            "Cannot create file \"" + p + "\". No such file or directory");
+}
+
+TEST_F(ListFile, FailedWriteKeepsTheOldFile) {
+  const std::string p = path("SDOList.bin");
+  UserSdoList one;
+  one.push_back(std::make_unique<od::ObjectEntry>(controlword()));
+  SaveUserSdoList(p, one);
+  const Bytes old = readBytes(p);
+
+  // Let no file of this process grow past 1000 bytes: the 1824-byte save fails half-way.
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string error = errorOf([&] { SaveUserSdoList(p, threeEntries()); });
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_EQ(error, "Cannot create file \"" + p + "\". File too large");
+  EXPECT_EQ(readBytes(p), old);
+  EXPECT_EQ(names(), std::vector<std::string>{"SDOList.bin"});
+}
+
+TEST_F(ListFile, FailedReplaceKeepsWhatIsThere) {
+  // A directory in the file's place cannot be replaced by a file.
+  const std::string p = path("taken");
+  fs::create_directory(p);
+  writeBytes(path("taken/inside"), Bytes{1, 2, 3});
+  EXPECT_EQ(errorOf([&] { SaveUserSdoList(p, threeEntries()); }),
+            "Cannot create file \"" + p + "\". Is a directory");
+  EXPECT_TRUE(fs::is_directory(p));
+  EXPECT_EQ(readBytes(path("taken/inside")), (Bytes{1, 2, 3}));
+  EXPECT_EQ(names(), std::vector<std::string>{"taken"});
+}
+
+TEST_F(ListFile, ReadOnlyDirectoryKeepsTheOldFile) {
+  const std::string p = path("SDOList.bin");
+  SaveUserSdoList(p, threeEntries());
+  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+  if (std::ofstream(path("probe"))) {
+    GTEST_SKIP() << "permissions are not enforced for this user (root)";
+  }
+  EXPECT_EQ(errorOf([&] { SaveUserSdoList(p, {}); }),
+            "Cannot create file \"" + p + "\". Permission denied");
+  EXPECT_EQ(fs::file_size(p), 1824u);
+}
+
+TEST_F(ListFile, ExistenceAndBackUp) {
+  const std::string p = path("SDOList.bin");
+  const std::string bak = path("SDOList.bin.bak");
+  EXPECT_FALSE(fileExists(p));
+  writeBytes(p, Bytes(1000, 0x5A));  // unloadable, and copied as it is
+  EXPECT_TRUE(fileExists(p));
+  writeBytes(bak, Bytes{9});         // an older backup is replaced
+  backUpFile(p, bak);
+  EXPECT_EQ(readBytes(bak), Bytes(1000, 0x5A));
+  EXPECT_EQ(readBytes(p), Bytes(1000, 0x5A));
+
+  const std::string missing = path("missing.bin");
+  EXPECT_EQ(errorOf([&] { backUpFile(missing, bak); }),
+            "Cannot open file \"" + missing + "\". No such file or directory");
+  const std::string nowhere = path("no-such-dir/x.bak");
+  EXPECT_EQ(errorOf([&] { backUpFile(p, nowhere); }),
+            "Cannot create file \"" + nowhere + "\". No such file or directory");
+}
+
+}  // namespace
+}  // namespace bp::usersdo
