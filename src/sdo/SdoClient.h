@@ -1,5 +1,7 @@
 #pragma once
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -13,16 +15,24 @@ namespace bp::sdo {
 // The SDO client: one transfer at a time to the selected node over its default SDO channel.
 // transferSdo runs on the window thread and blocks it until the transfer is done, aborted, too
 // large or timed out; handleSdoResponse runs on the high-rate reader's thread.
+//
+// The response handler never touches an object entry: it stores into buffers of the running
+// transfer that this client owns, and TransferSdo copies them into the entry on the window thread
+// when the transfer ends. No pointer to the entry is kept after TransferSdo returns, so records may
+// be released at any time between transfers; a response arriving then is consumed and ignored.
 class SdoClient final : public can::SdoResponseSink {
  public:
   static constexpr std::uint32_t kTimeoutMs = 250;
+  static constexpr std::size_t kSegmentBufferSize = 256;
 
   // nodeId: one writer, the window thread; read afresh for every frame sent and tested.
+  // The driver, node ID and clock must outlive the client.
   SdoClient(can::CanDriver& driver, const std::atomic<std::int32_t>& nodeId, Clock& clock) noexcept;
 
   // Window thread. Uploads (direction 0) or downloads (direction 1) the entry. Returns when the
   // transfer is done; throws bp::Error with the message of the failure otherwise. The entry holds
-  // the result when it returns or throws.
+  // the result when it returns or throws. A download of a data type without a length (strings,
+  // unknown codes) is refused before anything is sent. Must not be called again while it runs.
   void TransferSdo(od::ObjectEntry& entry);
 
   // Reader's thread. One response frame of the selected node. Never blocks, allocates or throws.
@@ -32,12 +42,71 @@ class SdoClient final : public can::SdoResponseSink {
   void setWaitHook(std::function<void()> hook) { m_waitHook = std::move(hook); }
 
  private:
-  struct Impl;
-  // defined in SdoClient.cpp
+  enum class Kind : std::uint8_t { kNone = 0, kUpload = 2, kDownload = 3 };
+  enum class State : std::uint8_t { kInProgress = 1, kDone = 4, kAborted = 5, kTooLarge = 6 };
+
+  // Everything a response may change, plus what it is matched against. Owned by the window thread
+  // while no transfer is open and by the reader's thread while one is (see m_openTransfer); it is
+  // never touched by both at once, so its fields are plain.
+  struct Transfer {
+    // Set by TransferSdo when it arms the transfer; only read by the handler.
+    Kind kind = Kind::kNone;
+    std::int32_t index = 0;
+    std::int32_t subIndex = 0;
+    std::int8_t dataType = 0;
+    // Results, written by the handler.
+    State state = State::kDone;
+    std::uint32_t value = 0;                     // the entry's value at arm time, then the result
+    std::array<std::uint8_t, 4> realBytes{};     // REAL32 result, least significant byte first
+    bool realStored = false;                     // realBytes holds received bytes
+    std::array<char, kSegmentBufferSize> segmentBuffer{};
+    std::array<char, kSegmentBufferSize> text{}; // textValue taken at the last segment
+    std::size_t textLength = 0;
+    bool textStored = false;
+    std::int32_t announcedSize = 0;
+    std::int32_t receivedCount = 0;
+    std::uint8_t expectedToggle = 0;             // 0x00 or 0x10
+  };
+
+  // Window thread.
+  void armTransfer(const od::ObjectEntry& entry, Kind kind);
+  bool waitForEnd(std::uint32_t transfer, std::uint32_t& sendError);
+  std::uint32_t sendRequest(std::uint8_t command, const std::array<std::uint8_t, 4>& data);
+  void closeTransfer() noexcept;
+  void publishInto(od::ObjectEntry& entry) const;
+
+  // Reader's thread.
+  void applyResponse(const can::CanFrame& frame, std::uint32_t transfer) noexcept;
+  void storeSegmentData(const std::uint8_t* data, int count) noexcept;
+  void finish(State state, std::uint32_t transfer) noexcept;
+  void requestSegment() noexcept;
+
   can::CanDriver& m_driver;
   const std::atomic<std::int32_t>& m_nodeId;
   Clock& m_clock;
   std::function<void()> m_waitHook;
+
+  Transfer m_transfer;
+
+  // Window thread only.
+  std::uint32_t m_lastTransfer = 0;          // number of the last transfer armed
+  std::uint32_t m_segmentRequestSeen = 0;    // the m_segmentRequest word last acted on
+
+  // Reader's thread only.
+  std::uint32_t m_segmentRequestCount = 0;
+
+  // Shared. The hand-over of m_transfer is a two-flag handshake: the handler raises
+  // m_handlerBusy and then looks at m_openTransfer; the window thread clears m_openTransfer and
+  // then waits until m_handlerBusy is down. Both pairs are sequentially consistent, so either the
+  // handler sees the transfer closed and stores nothing, or the window sees it busy and waits.
+  std::atomic<std::uint32_t> m_openTransfer{0};      // writer: window thread; 0 = none open
+  std::atomic<bool> m_handlerBusy{false};            // writer: reader's thread
+  // Transfer state published: the number of the transfer whose state left "in progress". Stored
+  // with release after every result byte; loaded with acquire.
+  std::atomic<std::uint32_t> m_finishedTransfer{0};  // writer: reader's thread
+  // Segment request flag: bit 0 the toggle to send (1 = 0x10), bits 31..1 a request count. A
+  // change asks for one segment request; stored with release after the data, loaded with acquire.
+  std::atomic<std::uint32_t> m_segmentRequest{0};    // writer: reader's thread
 };
 
 }  // namespace bp::sdo

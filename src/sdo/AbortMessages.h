@@ -1,0 +1,24 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace bp::sdo {
+
+// One row of the abort message table: an SDO abort code and the text shown for it ("\n" in a text
+// is a line break of the message).
+struct AbortMessage {
+  std::uint32_t code;
+  std::string_view text;
+};
+
+inline constexpr std::size_t kAbortMessageCount = 29;
+
+// The abort message table, in its search order. Static storage; any thread.
+extern const AbortMessage kAbortMessages[kAbortMessageCount];
+
+// The text of the first row whose code equals `code`, or "Unknown error". The view refers to
+// static storage. Any thread; never fails.
+std::string_view lookUpAbortMessage(std::uint32_t code) noexcept;
+
+}  // namespace bp::sdo

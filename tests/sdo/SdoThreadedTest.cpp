@@ -1,0 +1,267 @@
+// The SDO client with real threads: the high-rate reader on the periodic timer's thread hands the
+// responses over, while a node on its own thread answers over a virtual bus. Run under
+// ThreadSanitizer as well.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "can/BitRate.h"
+#include "can/HighRateReader.h"
+#include "can/PeriodicTimer.h"
+#include "can/RxRing.h"
+#include "can/VirtualBus.h"
+#include "sdo/SdoClient.h"
+#include "sdo/SdoProtocol.h"
+#include "util/Clock.h"
+#include "util/Error.h"
+#include "util/LittleEndian.h"
+
+namespace bp::sdo {
+namespace {
+
+constexpr std::int32_t kNode = 5;
+constexpr std::int32_t kStringBase = 0x3000;  // 0x3000..0x3009: strings of 5 to 256 bytes
+constexpr std::int32_t kMissing = 0x5000;     // does not exist: aborted
+
+std::string stringObject(std::int32_t index) {
+  const int k = index - kStringBase;
+  std::string s;
+  const int length = std::min(256, 5 + 28 * k);
+  for (int i = 0; i < length; ++i) s.push_back(static_cast<char>('a' + (i + k) % 26));
+  return s;
+}
+
+// Milliseconds at one eighth of real time, so a loaded machine does not turn into time-outs.
+class SlowClock final : public Clock {
+ public:
+  std::uint32_t tickMs() noexcept override { return SteadyClock::instance().tickMs() / 8; }
+};
+
+// A node on its own thread: expedited download and upload of 32-bit objects, segmented upload of
+// the string objects, aborts for anything else. After an expedited answer it sends a response for
+// an object nobody asks for and, for an upload, a duplicate of the answer, so that responses keep
+// arriving around the end of transfers. (A duplicate confirmation of a write would complete the
+// read of the same object that follows it, as an SDO client without a transfer number must.)
+class ThreadedNode {
+ public:
+  explicit ThreadedNode(can::VirtualBusEndpoint& port) : m_port(port) {
+    m_port.setReceiveNotifier([this] {
+      std::lock_guard lock(m_mutex);
+      m_pending = true;
+      m_cv.notify_one();
+    });
+    m_thread = std::thread([this] { run(); });
+  }
+  ~ThreadedNode() {
+    {
+      std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_cv.notify_one();
+    m_thread.join();
+    m_port.setReceiveNotifier(nullptr);
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_pending || m_stop; });
+        if (m_stop) return;
+        m_pending = false;
+      }
+      can::CanFrame f;
+      while (m_port.read(f) == can::kOk)
+        if (f.id == can::kSdoRequestBase + kNode && f.len == 8) answer(f);
+    }
+  }
+
+  enum Extra { kNone, kStray, kDuplicateAndStray };
+
+  void send(std::uint8_t command, const std::uint8_t* mux, const std::uint8_t* data, int n,
+            Extra extra) {
+    can::CanFrame r{};
+    r.id = can::kSdoResponseBase + kNode;
+    r.len = 8;
+    r.data[0] = command;
+    for (int i = 0; i < 3; ++i) r.data[1 + i] = mux[i];
+    for (int i = 0; i < n; ++i) r.data[4 + i] = data[i];
+    m_port.write(r);
+    if (extra == kNone) return;
+    if (extra == kDuplicateAndStray) m_port.write(r);
+    r.data[1] = 0xFF;  // index 0x5FFF: matches no transfer
+    r.data[2] = 0x5F;
+    m_port.write(r);
+  }
+
+  void abort(const std::uint8_t* mux, std::uint32_t code) {
+    std::uint8_t bytes[4];
+    storeLe32(bytes, code);
+    send(proto::kCsAbort, mux, bytes, 4, kNone);
+  }
+
+  void answer(const can::CanFrame& f) {
+    const std::uint8_t c = f.data[0];
+    const std::uint8_t* mux = &f.data[1];
+    const std::int32_t index = loadLe16(mux);
+    const std::int32_t sub = mux[2];
+    switch (proto::commandSpecifier(c)) {
+      case proto::kCcsDownloadInitiate: {
+        m_values[{index, sub}] = loadLeN(&f.data[4], static_cast<std::size_t>(proto::expeditedDataCount(c)));
+        send(proto::kScsDownloadInitiate, mux, nullptr, 0, kStray);
+        break;
+      }
+      case proto::kCcsUploadInitiate: {
+        if (index >= kStringBase && index < kStringBase + 10) {
+          m_text = stringObject(index);
+          m_offset = 0;
+          m_toggle = 0;
+          std::uint8_t size[4];
+          storeLe32(size, static_cast<std::uint32_t>(m_text.size()));
+          send(proto::initiateCommand(proto::kScsUploadInitiate, 0, false, true), mux, size, 4, kNone);
+        } else if (auto it = m_values.find({index, sub}); it != m_values.end()) {
+          std::uint8_t bytes[4];
+          storeLe32(bytes, it->second);
+          send(proto::initiateCommand(proto::kScsUploadInitiate, 0, true, true), mux, bytes, 4, kDuplicateAndStray);
+        } else {
+          abort(mux, proto::kAbortNoObject);
+        }
+        break;
+      }
+      case proto::kCcsUploadSegment: {
+        if (proto::toggleOf(c) != m_toggle) {
+          abort(mux, proto::kAbortToggleNotAlternated);
+          break;
+        }
+        const std::size_t n = std::min<std::size_t>(7, m_text.size() - m_offset);
+        const bool last = m_offset + n >= m_text.size();
+        can::CanFrame r{};
+        r.id = can::kSdoResponseBase + kNode;
+        r.len = 8;
+        r.data[0] = proto::segmentCommand(proto::kScsUploadSegment, m_toggle, static_cast<int>(7 - n), last);
+        for (std::size_t i = 0; i < n; ++i) r.data[1 + i] = static_cast<std::uint8_t>(m_text[m_offset + i]);
+        m_port.write(r);
+        m_offset += n;
+        m_toggle ^= proto::kToggleBit;
+        break;
+      }
+      default:
+        abort(mux, proto::kAbortCommandUnknown);
+    }
+  }
+
+  can::VirtualBusEndpoint& m_port;
+  std::thread m_thread;
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_pending = false;  // under m_mutex
+  bool m_stop = false;     // under m_mutex
+  // The node's thread only:
+  std::map<std::pair<std::int32_t, std::int32_t>, std::uint32_t> m_values;
+  std::string m_text;
+  std::size_t m_offset = 0;
+  std::uint8_t m_toggle = 0;
+};
+
+od::ObjectEntry entryFor(std::int32_t index, std::int32_t sub, std::int8_t type, std::uint8_t dir,
+                         std::int32_t value = 0) {
+  od::ObjectEntry e;
+  e.index = index;
+  e.subIndex = sub;
+  e.dataType = type;
+  e.direction = dir;
+  e.value = value;
+  e.setName("Object");
+  return e;
+}
+
+TEST(SdoClientThreaded, ThousandsOfTransfersThroughTheReaderThread) {
+  auto bus = can::VirtualBus::create();
+  auto host = bus->endpoint();
+  auto device = bus->endpoint();
+  const std::uint16_t code = can::kBitRateTable[can::kDefaultBitRateIndex].code;
+  ASSERT_EQ(host->open(code, 0), can::kOk);
+  ASSERT_EQ(device->open(code, 0), can::kOk);
+
+  std::atomic<std::int32_t> nodeId{kNode};
+  SlowClock clock;
+  auto ring = std::make_unique<can::RxRing>();
+  can::HighRateReader reader(*host, *ring, nodeId, clock);
+  SdoClient client(*host, nodeId, clock);
+  reader.setSdoSink(&client);
+
+  ThreadedNode node(*device);
+  can::PeriodicTimer timer;
+  host->setReceiveNotifier([&timer] { timer.wake(); });
+  ASSERT_TRUE(timer.start(1, [&reader] { reader.runOnce(); }));
+
+  constexpr int kTransfers = 3000;
+  int written = 0, readBack = 0, strings = 0, aborts = 0;
+  std::string firstFailure;
+  for (int i = 0; i < kTransfers && firstFailure.empty(); ++i) {
+    const std::int32_t object = 0x2000 + (i / 4) % 16;
+    const auto expected = static_cast<std::int32_t>(0x9E3779B9u * static_cast<std::uint32_t>(i / 4 + 1));
+    try {
+      switch (i % 4) {
+        case 0: {
+          auto e = entryFor(object, 1, od::kUnsigned32, od::kWrite, expected);
+          client.TransferSdo(e);
+          ++written;
+          break;
+        }
+        case 1: {
+          auto e = entryFor(object, 1, od::kUnsigned32, od::kRead);
+          client.TransferSdo(e);
+          if (e.value != expected) firstFailure = "read back " + std::to_string(e.value);
+          ++readBack;
+          break;
+        }
+        case 2: {
+          const std::int32_t index = kStringBase + (i / 4) % 10;
+          auto e = entryFor(index, 0, od::kVisibleString, od::kRead);
+          client.TransferSdo(e);
+          if (e.textValue != stringObject(index)) firstFailure = "text " + e.textValue;
+          ++strings;
+          break;
+        }
+        case 3: {
+          auto e = entryFor(kMissing, 0, od::kUnsigned32, od::kRead);
+          try {
+            client.TransferSdo(e);
+            firstFailure = "missing object was read";
+          } catch (const Error& err) {
+            if (std::string(err.what()) !=
+                "SDO Tranfer Abort : 0x06020000\nObject does not exist in the object dictionary.")
+              firstFailure = err.what();
+            else if (static_cast<std::uint32_t>(e.value) != proto::kAbortNoObject)
+              firstFailure = "abort code not stored";
+            ++aborts;
+          }
+          break;
+        }
+      }
+    } catch (const Error& err) {
+      firstFailure = std::to_string(i) + ": " + err.what();
+    }
+  }
+  timer.stop();
+  host->setReceiveNotifier(nullptr);
+
+  EXPECT_EQ(firstFailure, "");
+  EXPECT_EQ(written + readBack + strings + aborts, kTransfers);
+  EXPECT_EQ(host->droppedFrames() + device->droppedFrames(), 0u);
+  EXPECT_EQ(ring->size(), 0);  // SDO responses never reach the receive ring
+}
+
+}  // namespace
+}  // namespace bp::sdo
