@@ -1,0 +1,300 @@
+#include "app/BusprobeMain.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QSettings>
+
+#include "app/Messages.h"
+#include "app/frmInput1.h"
+#include "can/BitRate.h"
+#include "usersdo/SdoListFile.h"
+
+namespace bp::app {
+
+namespace {
+
+template <class W>
+W* place(W* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+QFont windowFont() {
+  QFont font(QStringLiteral("MS Sans Serif"), 8);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+}  // namespace
+
+TfrmBPX::TfrmBPX(std::unique_ptr<can::CanDriver> driver, Clock& clock, QWidget* parent)
+    : QWidget(parent), m_session(std::move(driver), clock) {
+  runInputDialog = [](TfrmInput& dialog) { return dialog.exec(); };
+  buildLayout();
+  startUp();
+}
+
+TfrmBPX::~TfrmBPX() { shutDown(); }
+
+void TfrmBPX::buildLayout() {
+  setWindowTitle(QStringLiteral("Travik Busprobe V2.2"));
+  setFont(windowFont());
+  setBackgroundRole(QPalette::Button);
+  setAutoFillBackground(true);
+  setFixedSize(832, 716);
+  move(315, 122);
+
+  lblVersion = place(new QLabel(QStringLiteral("lblVersion"), this), "lblVersion", 8, 8, 45, 13);
+  // The version text has two lines and is wider than the design text; let it grow to the right.
+  lblVersion->setWordWrap(false);
+  Label7 = place(new QLabel(QStringLiteral("Speed"), this), "Label7", 248, 40, 31, 13);
+  cbSpeed = place(new CloseUpComboBox(this), "cbSpeed", 304, 37, 121, 21);
+  cbSpeed->setMaxVisibleItems(9);
+  Label2 = place(new QLabel(QStringLiteral("Node ID"), this), "Label2", 320, 12, 40, 13);
+  cbNodeID = place(new CloseUpComboBox(this), "cbNodeID", 376, 8, 73, 21);
+  Label1 = place(new QLabel(QStringLiteral("EDS - File"), this), "Label1", 248, 68, 47, 13);
+  edEDSFile = place(new QLineEdit(QString::fromLatin1(kDefaultEdsFileName), this), "edEDSFile", 304, 64, 121, 21);
+  btnEDSLoad = place(new QPushButton(QStringLiteral("&Load"), this), "btnEDSLoad", 440, 64, 75, 25);
+  Label6 = place(new QLabel(QStringLiteral("Sync Time"), this), "Label6", 576, 8, 50, 13);
+  edSyncTime = place(new QLineEdit(QStringLiteral("50"), this), "edSyncTime", 576, 24, 57, 21);
+  btnEnableSync = place(new QPushButton(QStringLiteral("Enable Sync"), this), "btnEnableSync", 648, 24, 105, 25);
+  btnStopSync = place(new QPushButton(QStringLiteral("Stop"), this), "btnStopSync", 760, 24, 33, 25);
+  Label4 = place(new QLabel(QStringLiteral("Guard time"), this), "Label4", 576, 48, 51, 13);
+  edGuardTime = place(new QLineEdit(QStringLiteral("200"), this), "edGuardTime", 576, 64, 57, 21);
+  btnEnableGuard = place(new QPushButton(QStringLiteral("Enable guarding"), this), "btnEnableGuard", 648, 64, 105, 25);
+  btnStopGuard = place(new QPushButton(QStringLiteral("Stop"), this), "btnStopGuard", 760, 64, 35, 25);
+  lblSDO = place(new QLabel(QStringLiteral("SDO"), this), "lblSDO", 8, 80, 23, 13);
+
+  tvSDO = place(new QTreeWidget(this), "tvSDO", 8, 96, 401, 561);
+  tvSDO->setHeaderHidden(true);
+  tvSDO->setIndentation(19);
+  tvSDO->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tvSDO->installEventFilter(this);
+
+  lvReceived = place(new QTreeWidget(this), "lvReceived", 416, 96, 401, 281);
+  lvReceived->setRootIsDecorated(false);
+  lvReceived->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvReceived->setHeaderLabels({QStringLiteral("Message ID"), QStringLiteral("Length"), QStringLiteral("Data"),
+                               QStringLiteral("Period"), QStringLiteral("Count")});
+  lvReceived->setColumnWidth(0, 80);
+  lvReceived->setColumnWidth(2, 160);
+  lvReceived->setSortingEnabled(true);
+  lvReceived->sortByColumn(0, Qt::AscendingOrder);
+  lvReceived->header()->setSortIndicatorShown(false);
+  lvReceived->header()->setSectionsClickable(false);
+
+  Label5 = place(new QLabel(QStringLiteral("User SDO List"), this), "Label5", 416, 392, 67, 13);
+  lvUserSDO = place(new ReportListView(this), "lvUserSDO", 415, 411, 401, 209);
+  lvUserSDO->setRootIsDecorated(false);
+  lvUserSDO->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvUserSDO->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvUserSDO->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvUserSDO->setDragEnabled(true);
+  lvUserSDO->setAcceptDrops(true);
+  lvUserSDO->setDragDropMode(QAbstractItemView::DragDrop);
+  lvUserSDO->setDefaultDropAction(Qt::CopyAction);
+  lvUserSDO->setHeaderLabels({QStringLiteral("R/W"), QStringLiteral("Name"), QStringLiteral("Index"),
+                              QStringLiteral("Sub"), QStringLiteral("Value")});
+  lvUserSDO->setColumnWidth(0, 36);
+  lvUserSDO->header()->resizeSection(0, 36);
+  lvUserSDO->setColumnWidth(1, 140);
+  lvUserSDO->setColumnWidth(2, 65);
+  lvUserSDO->setColumnWidth(4, 100);
+  lvUserSDO->dragOver = [this](QObject* source) { return lvUserSDODragOver(source); };
+  lvUserSDO->dragDrop = [this](QObject* source, QPoint pos) { lvUserSDODragDrop(source, pos); };
+  lvUserSDO->keyUp = [this](int key) { lvUserSDOKeyUp(key); };
+
+  pbSaveSdo = place(new QPushButton(QStringLiteral("Save User SDOs..."), this), "pbSaveSdo", 416, 623, 121, 25);
+  btnReadUser = place(new QPushButton(QStringLiteral("Read User SDOs"), this), "btnReadUser", 560, 623, 113, 25);
+  btnWriteUser = place(new QPushButton(QStringLiteral("Write User SDOs"), this), "btnWriteUser", 709, 624, 115, 25);
+  pbLoadSdo = place(new QPushButton(QStringLiteral("Load User SDOs..."), this), "pbLoadSdo", 416, 659, 121, 25);
+  btnClose = place(new QPushButton(QStringLiteral("&Close"), this), "btnClose", 719, 655, 97, 25);
+  Label3 = place(new QLabel(QStringLiteral("Send NMT command to node:"), this), "Label3", 16, 664, 143, 13);
+  btnStart = place(new QPushButton(QStringLiteral("Start"), this), "btnStart", 16, 680, 75, 25);
+  btnPreOper = place(new QPushButton(QStringLiteral("Pre-operational"), this), "btnPreOper", 104, 680, 81, 25);
+  btnStop = place(new QPushButton(QStringLiteral("Stop"), this), "btnStop", 200, 680, 75, 25);
+  btnResetNode = place(new QPushButton(QStringLiteral("Reset"), this), "btnResetNode", 288, 680, 75, 25);
+  edRxPdoData = place(new QLineEdit(QStringLiteral("0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00"), this),
+                      "edRxPdoData", 415, 690, 235, 21);
+  cbRxPdoNo = place(new CloseUpComboBox(this), "cbRxPdoNo", 656, 690, 57, 21);
+  btSendRxPDO = place(new QPushButton(QStringLiteral("<- Send RxPDO"), this), "btSendRxPDO", 719, 686, 97, 25);
+
+  // Tab order, from 0 upwards.
+  const QWidget* order[] = {tvSDO,        btnClose,      lvReceived,  edEDSFile,      btnEDSLoad,
+                            cbNodeID,     btnStart,      btnStop,     btnPreOper,     btnResetNode,
+                            edGuardTime,  btnEnableGuard, btnStopGuard, lvUserSDO,    btnWriteUser,
+                            btnReadUser,  btnEnableSync, edSyncTime,  btnStopSync,    pbSaveSdo,
+                            pbLoadSdo,    cbSpeed,       edRxPdoData, cbRxPdoNo,      btSendRxPDO};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+    QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+
+  tiBufferReader = new QTimer(this);
+  tiBufferReader->setObjectName(QStringLiteral("tiBufferReader"));
+  tiBufferReader->setInterval(200);
+  tiGuard = new QTimer(this);
+  tiGuard->setObjectName(QStringLiteral("tiGuard"));
+  tiSync = new QTimer(this);
+  tiSync->setObjectName(QStringLiteral("tiSync"));
+
+  connect(btnClose, &QPushButton::clicked, this, &TfrmBPX::btnCloseClick);
+  connect(cbSpeed, &CloseUpComboBox::closeUp, this, &TfrmBPX::cbSpeedCloseUp);
+  connect(btnEDSLoad, &QPushButton::clicked, this, &TfrmBPX::btnEDSLoadClick);
+  connect(btnEnableSync, &QPushButton::clicked, this, &TfrmBPX::btnEnableSyncClick);
+  connect(btnStopSync, &QPushButton::clicked, this, &TfrmBPX::btnStopSyncClick);
+  connect(btnEnableGuard, &QPushButton::clicked, this, &TfrmBPX::btnEnableGuardClick);
+  connect(btnStopGuard, &QPushButton::clicked, this, &TfrmBPX::btnStopGuardClick);
+  connect(lvUserSDO, &QTreeWidget::itemDoubleClicked, this, &TfrmBPX::lvUserSDODblClick);
+  connect(pbSaveSdo, &QPushButton::clicked, this, &TfrmBPX::pbSaveSdoClick);
+  connect(btnReadUser, &QPushButton::clicked, this, &TfrmBPX::btnReadUserClick);
+  connect(btnWriteUser, &QPushButton::clicked, this, &TfrmBPX::btnWriteUserClick);
+  connect(pbLoadSdo, &QPushButton::clicked, this, &TfrmBPX::pbLoadSdoClick);
+  connect(btnStart, &QPushButton::clicked, this, &TfrmBPX::btnStartClick);
+  connect(btnPreOper, &QPushButton::clicked, this, &TfrmBPX::btnPreOperClick);
+  connect(btnStop, &QPushButton::clicked, this, &TfrmBPX::btnStopClick);
+  connect(btnResetNode, &QPushButton::clicked, this, &TfrmBPX::btnResetNodeClick);
+  connect(btSendRxPDO, &QPushButton::clicked, this, &TfrmBPX::btSendRxPDOClick);
+  connect(tiBufferReader, &QTimer::timeout, this, &TfrmBPX::tiBufferReaderTimer);
+  connect(tiGuard, &QTimer::timeout, this, &TfrmBPX::tiGuardTimer);
+  connect(tiSync, &QTimer::timeout, this, &TfrmBPX::tiSyncTimer);
+}
+
+void TfrmBPX::startUp() {
+  // The remembered EDS file name, written back at once.
+  {
+    QSettings settings(QStringLiteral("Travik"), QStringLiteral("Busprobe"));
+    QString name = settings.value(QStringLiteral("EDSFileName")).toString();
+    if (name.isEmpty()) name = QString::fromLatin1(kDefaultEdsFileName);
+    edEDSFile->setText(name);
+    settings.setValue(QStringLiteral("EDSFileName"), name);
+  }
+
+  m_session.busOpen = false;
+  openBus(can::kBitRateTable[can::kDefaultBitRateIndex].code);
+  if (m_session.busOpen) {
+    char version[can::kVersionTextSize] = {};
+    if (m_session.driver->versionText(version) == can::kOk) {
+      version[can::kVersionTextSize - 1] = '\0';
+      lblVersion->setText(QStringLiteral("Peak Can interface:\n") + textFromBytes(version));
+      lblVersion->adjustSize();
+    }
+  }
+
+  for (int i = 0; i <= 127; ++i) cbNodeID->addItem(QString::number(i));
+  cbNodeID->setCurrentIndex(5);
+  m_session.nodeId.store(5, std::memory_order_relaxed);
+  connect(cbNodeID, &QComboBox::currentIndexChanged, this, &TfrmBPX::cbNodeIDChange);
+
+  for (const auto& row : can::kBitRateTable)
+    cbSpeed->addItem(QString::fromLatin1(row.text.data(), static_cast<qsizetype>(row.text.size())));
+  cbSpeed->setCurrentIndex(can::kDefaultBitRateIndex);
+
+  for (const char* pdo : {"PDO1", "PDO2", "PDO3", "PDO4"}) cbRxPdoNo->addItem(QString::fromLatin1(pdo));
+  cbRxPdoNo->setCurrentIndex(0);
+
+  // The reader's thread: every millisecond, and at once when the driver signals frames.
+  m_session.timerResolution = can::PeriodicTimer::kMinPeriodMs;
+  if (m_session.busOpen) {
+    m_session.driver->setReceiveNotifier([this] { m_session.timer.wake(); });
+    m_timerStarted = m_session.timer.start(m_session.timerResolution, [this] { m_session.reader.runOnce(); });
+  }
+  tiBufferReader->start();
+
+  btnEDSLoadClick();
+
+  QString error;
+  if (!LoadUserSdoList(QString::fromLatin1(kListFileName), &error) && QFile::exists(QString::fromLatin1(kListFileName))) {
+    // Keep the unreadable file's bytes: it is copied aside before the shut-down save replaces it.
+    m_listFileUnreadable = true;
+    showErrorBox(error);
+  }
+  RefreshUserSdoList();
+}
+
+void TfrmBPX::shutDown() {
+  if (m_shutDown) return;
+  m_shutDown = true;
+  // 1. No run of the reader may be in progress or begin after this.
+  if (m_timerStarted) m_session.timer.stop();
+  m_session.driver->setReceiveNotifier(nullptr);
+  tiBufferReader->stop();
+  tiGuard->stop();
+  tiSync->stop();
+  // 2. The user's list, whichever file it came from.
+  try {
+    if (m_listFileUnreadable) usersdo::backUpFile(kListFileName, std::string(kListFileName) + ".bak");
+    SaveUserSdoList(QString::fromLatin1(kListFileName));
+  } catch (const std::exception& e) {
+    showErrorBox(textFromBytes(e.what()));
+  }
+  // 3. Release the dictionary and the lists; no tree node may refer to a released record.
+  tvSDO->clear();
+  m_session.dictionary.ClearObjectDictionary();
+  m_session.userList.clear();
+  lvUserSDO->clear();
+  // 4. Close the bus.
+  m_session.driver->close();
+}
+
+void TfrmBPX::openBus(std::uint16_t code) { m_session.busOpen = m_session.driver->open(code, 0) == can::kOk; }
+
+void TfrmBPX::btnCloseClick() { close(); }
+
+void TfrmBPX::cbNodeIDChange() {
+  const int index = cbNodeID->currentIndex();
+  // A pick-only list: the index is always 0..127 once filled.
+  if (index >= 0 && index <= 127) m_session.nodeId.store(index, std::memory_order_relaxed);
+}
+
+void TfrmBPX::cbSpeedCloseUp() {
+  const int index = cbSpeed->currentIndex();
+  if (index < 0 || index >= static_cast<int>(can::kBitRateTable.size())) return;
+  m_session.driver->close();
+  openBus(can::kBitRateTable[static_cast<std::size_t>(index)].code);
+}
+
+void TfrmBPX::tiBufferReaderTimer() {
+  auto& rows = m_session.monitor.rows();
+  const std::size_t before = rows.size();
+  m_session.monitor.drain(m_session.ring);
+  for (std::size_t i = before; i < rows.size(); ++i) {
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, QString::fromStdString(can::FrameMonitor::captionText(rows[i])));
+    m_monitorItems.push_back(item);
+    lvReceived->addTopLevelItem(item);
+  }
+  lvReceived->setUpdatesEnabled(false);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].changed) updateMonitorRow(i);
+  lvReceived->setUpdatesEnabled(true);
+}
+
+void TfrmBPX::updateMonitorRow(std::size_t index) {
+  auto& row = m_session.monitor.rows()[index];
+  QTreeWidgetItem* item = m_monitorItems[index];
+  item->setText(1, QString::fromStdString(can::FrameMonitor::lengthText(row)));
+  item->setText(2, QString::fromStdString(can::FrameMonitor::dataText(row)));
+  item->setText(3, QString::fromStdString(can::FrameMonitor::periodText(row)));
+  item->setText(4, QString::fromStdString(can::FrameMonitor::countText(row)));
+  row.changed = false;
+}
+
+char TfrmBPX::decimalSeparator() const {
+  const QString sep = QLocale().decimalPoint();
+  if (sep.size() == 1 && sep[0].unicode() < 0x80) return static_cast<char>(sep[0].unicode());
+  return '.';
+}
+
+bool TfrmBPX::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == tvSDO && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->text().size() == 1 && tvSDOKeyPress(key->text()[0])) return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace bp::app

@@ -1,0 +1,146 @@
+#pragma once
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "app/Session.h"
+#include "app/Widgets.h"
+
+namespace bp::app {
+
+class TfrmInput;
+
+// The main window: owns all state (the session), lays out the controls and wires their handlers.
+// Handlers read the controls, call the core and write the controls back.
+class TfrmBPX : public QWidget {
+  Q_OBJECT
+ public:
+  // Runs the start-up sequence. `input` is the "Write Value" dialog (created by the caller after
+  // the window, as the program entry does); it may be set later with setInputDialog.
+  explicit TfrmBPX(std::unique_ptr<can::CanDriver> driver, Clock& clock = SteadyClock::instance(),
+                   QWidget* parent = nullptr);
+  ~TfrmBPX() override;  // runs the shut-down sequence
+
+  void setInputDialog(TfrmInput* input) { frmInput = input; }
+  Session& session() noexcept { return m_session; }
+
+  // Seams for tests: how the "Write Value" dialog is run, and how file names are chosen
+  // (save = true for the save dialog). An empty name means the user cancelled.
+  std::function<int(TfrmInput&)> runInputDialog;
+  std::function<QString(bool save)> chooseListFile;
+
+  // ---- controls (objectName = member name) ----
+  QLabel* lblVersion;
+  QLabel* Label7;
+  CloseUpComboBox* cbSpeed;
+  QLabel* Label2;
+  CloseUpComboBox* cbNodeID;
+  QLabel* Label1;
+  QLineEdit* edEDSFile;
+  QPushButton* btnEDSLoad;
+  QLabel* Label6;
+  QLineEdit* edSyncTime;
+  QPushButton* btnEnableSync;
+  QPushButton* btnStopSync;
+  QLabel* Label4;
+  QLineEdit* edGuardTime;
+  QPushButton* btnEnableGuard;
+  QPushButton* btnStopGuard;
+  QLabel* lblSDO;
+  QTreeWidget* tvSDO;
+  QTreeWidget* lvReceived;
+  QLabel* Label5;
+  ReportListView* lvUserSDO;
+  QPushButton* pbSaveSdo;
+  QPushButton* btnReadUser;
+  QPushButton* btnWriteUser;
+  QPushButton* pbLoadSdo;
+  QPushButton* btnClose;
+  QLabel* Label3;
+  QPushButton* btnStart;
+  QPushButton* btnPreOper;
+  QPushButton* btnStop;
+  QPushButton* btnResetNode;
+  QLineEdit* edRxPdoData;
+  CloseUpComboBox* cbRxPdoNo;
+  QPushButton* btSendRxPDO;
+  QTimer* tiBufferReader;
+  QTimer* tiGuard;
+  QTimer* tiSync;
+  TfrmInput* frmInput = nullptr;
+
+ public slots:
+  // Bus and window
+  void btnCloseClick();
+  void cbNodeIDChange();
+  void cbSpeedCloseUp();
+  void tiBufferReaderTimer();
+  // Object dictionary and SDO from the tree
+  void btnEDSLoadClick();
+  // Returns true when the key was one of R, A, W (then it is swallowed).
+  bool tvSDOKeyPress(QChar key);
+  // NMT, guarding, SYNC, RxPDO
+  void btnStartClick();
+  void btnStopClick();
+  void btnPreOperClick();
+  void btnResetNodeClick();
+  void btnEnableGuardClick();
+  void btnStopGuardClick();
+  void tiGuardTimer();
+  void btnEnableSyncClick();
+  void btnStopSyncClick();
+  void tiSyncTimer();
+  void btSendRxPDOClick();
+  // User SDO list
+  void btnReadUserClick();
+  void btnWriteUserClick();
+  void lvUserSDODblClick();
+  void lvUserSDOKeyUp(int key);
+  bool lvUserSDODragOver(QObject* source);
+  void lvUserSDODragDrop(QObject* source, QPoint pos);
+  void pbSaveSdoClick();
+  void pbLoadSdoClick();
+
+ public:
+  // Working routines of the window.
+  void SendNmtCommand(std::uint8_t commandSpecifier);
+  void RefreshUserSdoList();
+  void BuildObjectTree();
+  void SaveUserSdoList(const QString& fileName);
+  // Replaces the list with the file's records; false (list unchanged, reason in `error`) when the
+  // file cannot be loaded.
+  bool LoadUserSdoList(const QString& fileName, QString* error);
+  bool askWriteValue(od::ObjectEntry& entry);
+  void addToUserSdoList(const od::ObjectEntry& entry);
+  char decimalSeparator() const;
+  QString captionOf(const od::ObjectEntry& entry) const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildLayout();
+  void startUp();
+  void shutDown();
+  void openBus(std::uint16_t code);
+  void updateMonitorRow(std::size_t row);
+  void AddCategoryNode(std::int32_t first, std::int32_t last, const QString& caption);
+  void setTimerPeriod(QTimer* timer, QLineEdit* edit);
+
+  Session m_session;
+  std::vector<QTreeWidgetItem*> m_monitorItems;  // list item of each monitor row
+  bool m_timerStarted = false;
+  bool m_shutDown = false;
+  bool m_listFileUnreadable = false;  // "SDOList.bin" existed at start-up but could not be loaded
+};
+
+inline constexpr const char* kListFileName = "SDOList.bin";
+inline constexpr const char* kDefaultEdsFileName = "drv17-ka.eds";
+
+}  // namespace bp::app

@@ -1,0 +1,49 @@
+// NMT commands, node guarding, the SYNC producer and the RxPDO sender.
+#include "app/BusprobeMain.h"
+#include "app/Messages.h"
+#include "nmt/GuardSync.h"
+#include "nmt/NmtFrames.h"
+#include "nmt/RxPdo.h"
+
+namespace bp::app {
+
+void TfrmBPX::SendNmtCommand(std::uint8_t commandSpecifier) {
+  nmt::sendNmtCommand(*m_session.driver, commandSpecifier, m_session.nodeId.load(std::memory_order_relaxed));
+}
+
+void TfrmBPX::btnStartClick() { SendNmtCommand(nmt::kNmtStart); }
+void TfrmBPX::btnStopClick() { SendNmtCommand(nmt::kNmtStop); }
+void TfrmBPX::btnPreOperClick() { SendNmtCommand(nmt::kNmtPreOperational); }
+void TfrmBPX::btnResetNodeClick() { SendNmtCommand(nmt::kNmtResetNode); }
+
+void TfrmBPX::setTimerPeriod(QTimer* timer, QLineEdit* edit) {
+  guarded([&] {
+    // Throws the conversion error before the timer is touched.
+    const std::int32_t period = nmt::periodFromText(edit->text().toStdString(), decimalSeparator());
+    if (period != timer->interval()) timer->setInterval(period);
+    // A timer whose period is 0 does not run.
+    if (period == 0)
+      timer->stop();
+    else if (!timer->isActive())
+      timer->start();
+  });
+}
+
+void TfrmBPX::btnEnableGuardClick() { setTimerPeriod(tiGuard, edGuardTime); }
+void TfrmBPX::btnStopGuardClick() { tiGuard->stop(); }
+void TfrmBPX::tiGuardTimer() {
+  nmt::sendGuardRequest(*m_session.driver, m_session.nodeId.load(std::memory_order_relaxed));
+}
+
+void TfrmBPX::btnEnableSyncClick() { setTimerPeriod(tiSync, edSyncTime); }
+void TfrmBPX::btnStopSyncClick() { tiSync->stop(); }
+void TfrmBPX::tiSyncTimer() { nmt::sendSync(*m_session.driver); }
+
+void TfrmBPX::btSendRxPDOClick() {
+  guarded([&] {
+    nmt::sendRxPdo(*m_session.driver, edRxPdoData->text().toStdString(), cbRxPdoNo->currentIndex(),
+                   m_session.nodeId.load(std::memory_order_relaxed));
+  });
+}
+
+}  // namespace bp::app

@@ -1,0 +1,122 @@
+// The object dictionary tree, and reading and writing objects from it.
+#include <QFile>
+#include <QSettings>
+
+#include "app/BusprobeMain.h"
+#include "app/Messages.h"
+#include "app/frmInput1.h"
+#include "od/EdsReader.h"
+#include "od/ValueText.h"
+
+namespace bp::app {
+
+namespace {
+constexpr int kEntryRole = Qt::UserRole;
+
+od::ObjectEntry* entryOf(const QTreeWidgetItem* item) {
+  if (item == nullptr) return nullptr;
+  return reinterpret_cast<od::ObjectEntry*>(item->data(0, kEntryRole).value<quintptr>());
+}
+}  // namespace
+
+QString TfrmBPX::captionOf(const od::ObjectEntry& entry) const {
+  return textFromBytes(od::FormatNodeCaption(entry, decimalSeparator()));
+}
+
+void TfrmBPX::btnEDSLoadClick() {
+  tvSDO->clear();
+  m_session.dictionary.ClearObjectDictionary();
+  const QString fileName = edEDSFile->text();
+  try {
+    od::ReadEDSFile(QFile::encodeName(fileName).toStdString(), m_session.dictionary, decimalSeparator());
+  } catch (const od::EdsReadError& e) {
+    showErrorBox(QStringLiteral("Error reading EDS File\nLine: ") + QString::number(e.line()));
+  }
+  {
+    QSettings settings(QStringLiteral("Travik"), QStringLiteral("Busprobe"));
+    settings.setValue(QStringLiteral("EDSFileName"), fileName);
+  }
+  BuildObjectTree();
+}
+
+void TfrmBPX::BuildObjectTree() {
+  tvSDO->setUpdatesEnabled(false);
+  for (const auto& category : od::kCategoryTable)
+    AddCategoryNode(category.first, category.last,
+                    QString::fromLatin1(category.caption.data(), static_cast<qsizetype>(category.caption.size())));
+  tvSDO->setUpdatesEnabled(true);
+}
+
+void TfrmBPX::AddCategoryNode(std::int32_t first, std::int32_t last, const QString& caption) {
+  auto* node = new QTreeWidgetItem(QStringList{caption});
+  QList<QTreeWidgetItem*> children;
+  for (od::ObjectEntry* record : m_session.dictionary.heads()) {
+    if (record->index < first || record->index > last) continue;
+    auto* object = new QTreeWidgetItem(QStringList{captionOf(*record)});
+    object->setData(0, kEntryRole, QVariant::fromValue(reinterpret_cast<quintptr>(record)));
+    for (od::ObjectEntry* sub = record->next; sub != nullptr; sub = sub->next) {
+      auto* child = new QTreeWidgetItem(object, QStringList{captionOf(*sub)});
+      child->setData(0, kEntryRole, QVariant::fromValue(reinterpret_cast<quintptr>(sub)));
+    }
+    children.append(object);
+  }
+  node->addChildren(children);
+  tvSDO->addTopLevelItem(node);
+}
+
+bool TfrmBPX::tvSDOKeyPress(QChar key) {
+  const QChar k = key.toUpper();
+  if (k != u'A' && k != u'R' && k != u'W') return false;
+  QTreeWidgetItem* item = tvSDO->currentItem();
+  od::ObjectEntry* entry = entryOf(item);
+  if (entry == nullptr || entry->subIndex < 0) return true;
+  try {
+    if (k == u'R' || k == u'A') {
+      if (entry->access == od::kWriteOnly) return true;
+      entry->direction = od::kRead;
+      m_session.sdo.TransferSdo(*entry);
+      item->setText(0, captionOf(*entry));
+      if (k == u'A') {
+        addToUserSdoList(*entry);
+        RefreshUserSdoList();
+      }
+    } else {
+      if (entry->access == od::kReadOnly) return true;
+      if (!askWriteValue(*entry)) return true;
+      entry->direction = od::kWrite;
+      m_session.sdo.TransferSdo(*entry);
+      item->setText(0, captionOf(*entry));
+    }
+  } catch (const std::exception& e) {
+    showErrorBox(textFromBytes(e.what()));
+  }
+  return true;
+}
+
+bool TfrmBPX::askWriteValue(od::ObjectEntry& entry) {
+  // Only the integer types can be typed; negative codes have no length either.
+  if (entry.dataType > od::kUnsigned32 || entry.dataType < 0) {
+    showUnsupportedTypeBox(QStringLiteral("Can't write this type of object"));
+    return false;
+  }
+  if (frmInput == nullptr) return false;
+  frmInput->lblObjectIdx->setText(QString::asprintf("0x%04X", static_cast<unsigned>(entry.index)));
+  frmInput->lblSubIdx->setText(QString::asprintf("0x%02X", static_cast<unsigned>(entry.subIndex)));
+  frmInput->edValue->setText(textFromBytes(od::FormatObjectValue(entry, decimalSeparator())));
+  if (runInputDialog(*frmInput) != QDialog::Accepted) return false;
+  // Throws the conversion error before anything has changed.
+  const std::int32_t value = od::integerText(frmInput->edValue->text().toStdString());
+  entry.value = value;
+  entry.direction = od::kWrite;
+  if (frmInput->cbAddUser->isChecked()) {
+    addToUserSdoList(entry);
+    RefreshUserSdoList();
+  }
+  return true;
+}
+
+void TfrmBPX::addToUserSdoList(const od::ObjectEntry& entry) {
+  usersdo::addToUserSdoList(m_session.userList, entry, decimalSeparator());
+}
+
+}  // namespace bp::app

@@ -1,0 +1,21 @@
+#pragma once
+#include <functional>
+#include <memory>
+
+#include "app/Options.h"
+#include "can/CanDriver.h"
+
+namespace bp::app {
+
+// The driver the window uses, chosen by the options, and for the demo the simulated node on the
+// other end of the virtual bus (started once the window is up, so its boot-up is seen).
+struct Channel {
+  std::unique_ptr<can::CanDriver> driver;
+  std::function<void()> startPeer = [] {};
+  std::function<void()> stopPeer = [] {};
+  std::shared_ptr<void> peer;  // keeps the demo bus and node alive
+};
+
+Channel openChannel(const Options& options);
+
+}  // namespace bp::app

@@ -1,0 +1,43 @@
+// Program entry of busprobe.
+#include <QMessageBox>
+#include <cstdio>
+#include <memory>
+
+#include "app/BusprobeApplication.h"
+#include "app/BusprobeMain.h"
+#include "app/Channel.h"
+#include "app/Options.h"
+#include "app/frmInput1.h"
+
+int main(int argc, char* argv[]) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const bp::app::Options options = bp::app::parseOptions(args);
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "busprobe: %s\n\n%s", options.error.c_str(), bp::app::usageText().c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(bp::app::usageText().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::puts("Busprobe 2.2");
+    return 0;
+  }
+
+  bp::app::BusprobeApplication app(argc, argv);
+  try {
+    bp::app::Channel channel = bp::app::openChannel(options);
+    bp::app::TfrmBPX frmBPX(std::move(channel.driver));
+    bp::app::TfrmInput frmInput(&frmBPX);
+    frmBPX.setInputDialog(&frmInput);
+    channel.startPeer();  // the demo node boots now, so its boot-up shows in the monitor
+    frmBPX.show();
+    const int result = app.exec();
+    channel.stopPeer();
+    return result;
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, QStringLiteral("Busprobe"), QString::fromLocal8Bit(e.what()));
+  }
+  return 0;
+}

@@ -1,0 +1,299 @@
+// The object dictionary tree: loading an EDS file, and R, A and W on its nodes.
+#include <QFile>
+
+#include "WindowFixture.h"
+#include "od/EdsReader.h"
+#include "support/FrameText.h"
+
+namespace bp::test {
+namespace {
+
+const QString kSampleEds = QStringLiteral(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds");
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(bytes);
+}
+
+QTreeWidgetItem* findNode(QTreeWidget* tree, const QString& prefix) {
+  for (int c = 0; c < tree->topLevelItemCount(); ++c) {
+    QTreeWidgetItem* category = tree->topLevelItem(c);
+    for (int o = 0; o < category->childCount(); ++o) {
+      QTreeWidgetItem* object = category->child(o);
+      if (object->text(0).startsWith(prefix)) return object;
+    }
+  }
+  return nullptr;
+}
+
+class ObjectTree : public WindowTest {
+ protected:
+  // A node 5 that answers SDO requests: reads of 0x6041 give 0x0237, a write of 0x6040 is
+  // confirmed, everything else is aborted with "object does not exist".
+  void answerAsNode(FakeDriver& d) {
+    d.onWrite = [&d](const can::CanFrame& f) {
+      if (f.id != 0x605) return;
+      can::CanFrame r = frame("585#8000000000000206");
+      r.data[1] = f.data[1];
+      r.data[2] = f.data[2];
+      r.data[3] = f.data[3];
+      const bool is6041 = f.data[1] == 0x41 && f.data[2] == 0x60;
+      const bool is6040 = f.data[1] == 0x40 && f.data[2] == 0x60;
+      if (f.data[0] == 0x40 && is6041) {
+        r.data[0] = 0x4B;
+        r.data[4] = 0x37;
+        r.data[5] = 0x02;
+        r.data[6] = r.data[7] = 0;
+      } else if ((f.data[0] & 0xE0) == 0x20 && is6040) {
+        r = frame("585#6040600000000000");
+      }
+      d.push(r);
+    };
+  }
+  app::TfrmBPX& openWithSample() {
+    writeFile(path("drv17-ka.eds"), [] {
+      QFile f(kSampleEds);
+      f.open(QIODevice::ReadOnly);
+      return f.readAll();
+    }());
+    return open([this](FakeDriver& d) { answerAsNode(d); });
+  }
+  void select(app::TfrmBPX& w, const QString& prefix) {
+    QTreeWidgetItem* node = findNode(w.tvSDO, prefix);
+    ASSERT_NE(node, nullptr) << prefix.toStdString();
+    w.tvSDO->setCurrentItem(node);
+  }
+};
+
+TEST_F(ObjectTree, SampleFileFillsTheSixCategoriesAtStartUp) {
+  auto& w = openWithSample();
+  EXPECT_TRUE(startupMessages.empty());
+  ASSERT_EQ(w.tvSDO->topLevelItemCount(), 6);
+  const QStringList categories{"Communication",         "Receive PDO Setup", "Transmit PDO Setup",
+                               "Manufacturer Specific", "Profile Specific",  "Interface Profile"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(w.tvSDO->topLevelItem(i)->text(0), categories[i]);
+  EXPECT_GT(w.tvSDO->topLevelItem(0)->childCount(), 5);
+  EXPECT_EQ(w.tvSDO->topLevelItem(5)->childCount(), 0);
+  // A record with its sub-entries, and a plain object with its value.
+  QTreeWidgetItem* identity = findNode(w.tvSDO, "0x1018 ");
+  ASSERT_NE(identity, nullptr);
+  EXPECT_FALSE(identity->text(0).contains(" = "));
+  ASSERT_GE(identity->childCount(), 2);
+  EXPECT_TRUE(identity->child(0)->text(0).startsWith("Sub 0x00 "));
+  EXPECT_TRUE(identity->child(0)->text(0).contains(" = "));
+  QTreeWidgetItem* deviceType = findNode(w.tvSDO, "0x1000 ");
+  ASSERT_NE(deviceType, nullptr);
+  EXPECT_TRUE(deviceType->text(0).endsWith("(0x20192)")) << deviceType->text(0).toStdString();
+}
+
+TEST_F(ObjectTree, ABrokenFileReportsItsLineAndKeepsEarlierSections) {
+  writeFile(path("broken.eds"),
+            "[1000]\r\nParameterName=Device type\r\nDataType=0x0007\r\nDefaultValue=0x191\r\n"
+            "[1001]\r\nParameterName=Error register\r\nDataType=0xZZ\r\n");
+  auto& w = open();
+  w.edEDSFile->setText("broken.eds");
+  w.btnEDSLoad->click();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Error");
+  EXPECT_EQ(messages[0].kind, app::MessageKind::Error);
+  EXPECT_EQ(messages[0].text, "Error reading EDS File\nLine: 7");
+  EXPECT_EQ(QSettings("Travik", "Busprobe").value("EDSFileName").toString(), "broken.eds");
+  ASSERT_EQ(w.tvSDO->topLevelItemCount(), 6);
+  ASSERT_EQ(w.tvSDO->topLevelItem(0)->childCount(), 1);
+  EXPECT_EQ(w.tvSDO->topLevelItem(0)->child(0)->text(0), "0x1000 Device type = 401 (0x191)");
+}
+
+TEST_F(ObjectTree, AMissingFileGivesLineOneAndSixEmptyCategories) {
+  auto& w = open();
+  ASSERT_EQ(startupMessages.size(), 1u);  // drv17-ka.eds is not in the empty folder
+  EXPECT_EQ(startupMessages[0].caption, "Error");
+  EXPECT_EQ(startupMessages[0].text, "Error reading EDS File\nLine: 1");
+  ASSERT_EQ(w.tvSDO->topLevelItemCount(), 6);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(w.tvSDO->topLevelItem(i)->childCount(), 0);
+}
+
+TEST_F(ObjectTree, LoadingASecondFileReplacesTheTreeButNotTheUserList) {
+  auto& w = openWithSample();
+  select(w, "0x6041 ");
+  w.tvSDOKeyPress(u'a');
+  ASSERT_EQ(w.lvUserSDO->topLevelItemCount(), 1);
+  writeFile(path("small.eds"), "[2000]\nParameterName=Only\nDataType=0x0005\nDefaultValue=7\n");
+  w.edEDSFile->setText("small.eds");
+  w.btnEDSLoadClick();
+  EXPECT_EQ(w.tvSDO->topLevelItem(0)->childCount(), 0);
+  ASSERT_EQ(w.tvSDO->topLevelItem(3)->childCount(), 1);
+  EXPECT_EQ(w.tvSDO->topLevelItem(3)->child(0)->text(0), "0x2000 Only = 7 (0x7)");
+  EXPECT_EQ(w.lvUserSDO->topLevelItemCount(), 1);
+}
+
+TEST_F(ObjectTree, ReadKeyReadsTheObjectAndRenewsItsCaption) {
+  auto& w = openWithSample();
+  select(w, "0x6041 ");
+  EXPECT_TRUE(w.tvSDOKeyPress(u'r'));
+  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(w.tvSDO->currentItem()->text(0).endsWith(" = 567 (0x237)")) << w.tvSDO->currentItem()->text(0).toStdString();
+  EXPECT_EQ(frameText(driver->written().back()), "605#4041600000000000");
+  EXPECT_EQ(w.lvUserSDO->topLevelItemCount(), 0);
+}
+
+TEST_F(ObjectTree, AddKeyReadsAndAddsOneReadEntry) {
+  auto& w = openWithSample();
+  select(w, "0x6041 ");
+  w.tvSDOKeyPress(u'A');
+  w.tvSDOKeyPress(u'a');
+  ASSERT_EQ(w.lvUserSDO->topLevelItemCount(), 1);
+  QTreeWidgetItem* row = w.lvUserSDO->topLevelItem(0);
+  EXPECT_EQ(row->text(0), "R");
+  EXPECT_EQ(row->text(2), "0x6041");
+  EXPECT_EQ(row->text(3), "0");
+  EXPECT_EQ(row->text(4), "567 (0x237)");
+}
+
+TEST_F(ObjectTree, OtherKeysAndRefusedNodesSendNothing) {
+  auto& w = openWithSample();
+  EXPECT_FALSE(w.tvSDOKeyPress(u'x'));
+  w.tvSDO->setCurrentItem(w.tvSDO->topLevelItem(0));  // a category node
+  EXPECT_TRUE(w.tvSDOKeyPress(u'r'));
+  select(w, "0x1018 ");  // a record head
+  EXPECT_TRUE(w.tvSDOKeyPress(u'R'));
+  select(w, "0x6041 ");  // read-only: W is swallowed
+  EXPECT_TRUE(w.tvSDOKeyPress(u'w'));
+  EXPECT_TRUE(driver->written().empty());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ObjectTree, TransferErrorsShowInTheErrorBoxAndKeepTheCaption) {
+  auto& w = openWithSample();
+  select(w, "0x1001 ");
+  const QString before = w.tvSDO->currentItem()->text(0);
+  w.tvSDOKeyPress(u'r');
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Error");
+  EXPECT_EQ(messages[0].text, "SDO Tranfer Abort : 0x06020000\nObject does not exist in the object dictionary.");
+  EXPECT_EQ(w.tvSDO->currentItem()->text(0), before);
+}
+
+TEST_F(ObjectTree, WriteKeyAsksForTheValueAndWritesIt) {
+  auto& w = openWithSample();
+  select(w, "0x6040 ");
+  QString shownText;
+  w.runInputDialog = [&](app::TfrmInput& dialog) {
+    shownText = dialog.edValue->text();
+    EXPECT_EQ(dialog.lblObjectIdx->text(), "0x6040");
+    EXPECT_EQ(dialog.lblSubIdx->text(), "0x00");
+    dialog.edValue->setText("0x1F");
+    return int(QDialog::Accepted);
+  };
+  w.tvSDOKeyPress(u'w');
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(shownText, "0 (0x0)");
+  EXPECT_EQ(frameText(driver->written().back()), "605#2B4060001F000000");
+  EXPECT_TRUE(w.tvSDO->currentItem()->text(0).endsWith(" = 31 (0x1F)"));
+  // "Add to list" is ticked at start: one write entry with the typed value.
+  ASSERT_EQ(w.lvUserSDO->topLevelItemCount(), 1);
+  EXPECT_EQ(w.lvUserSDO->topLevelItem(0)->text(0), "W");
+  EXPECT_EQ(w.lvUserSDO->topLevelItem(0)->text(4), "31 (0x1F)");
+  // The same value again adds nothing; another value adds a second write entry.
+  w.tvSDOKeyPress(u'W');
+  EXPECT_EQ(w.lvUserSDO->topLevelItemCount(), 1);
+  w.runInputDialog = [](app::TfrmInput& dialog) {
+    dialog.edValue->setText("-1");
+    return int(QDialog::Accepted);
+  };
+  w.tvSDOKeyPress(u'w');
+  EXPECT_EQ(frameText(driver->written().back()), "605#2B406000FFFF0000");
+  ASSERT_EQ(w.lvUserSDO->topLevelItemCount(), 2);
+}
+
+TEST_F(ObjectTree, TypedValuesConvertOrAreRefusedBeforeAnythingIsSent) {
+  auto& w = openWithSample();
+  select(w, "0x6040 ");
+  struct Row {
+    const char* typed;
+    bool accepted;
+  };
+  const Row rows[] = {{"0x1F", true}, {"$1F", true},  {"x1F", true},  {"31", true}, {"  31", true},
+                      {"31 ", false}, {"1F", false},  {"0x", false},  {"0 (0x0)", false}};
+  for (const auto& row : rows) {
+    messages.clear();
+    driver->clearWritten();
+    w.runInputDialog = [&](app::TfrmInput& dialog) {
+      dialog.edValue->setText(QString::fromLatin1(row.typed));
+      return int(QDialog::Accepted);
+    };
+    w.tvSDOKeyPress(u'w');
+    if (row.accepted) {
+      EXPECT_TRUE(messages.empty()) << row.typed;
+      ASSERT_EQ(driver->written().size(), 1u) << row.typed;
+      EXPECT_EQ(frameText(driver->written()[0]), "605#2B4060001F000000") << row.typed;
+    } else {
+      EXPECT_TRUE(driver->written().empty()) << row.typed;
+      ASSERT_EQ(messages.size(), 1u) << row.typed;
+      EXPECT_EQ(messages[0].caption, "Error");
+      EXPECT_EQ(messages[0].text, QString("'%1' is not a valid integer value").arg(row.typed));
+    }
+  }
+}
+
+TEST_F(ObjectTree, CancelAndUntickedAddToListAreRespected) {
+  auto& w = openWithSample();
+  select(w, "0x6040 ");
+  w.runInputDialog = [](app::TfrmInput&) { return int(QDialog::Rejected); };
+  w.tvSDOKeyPress(u'w');
+  EXPECT_TRUE(driver->written().empty());
+  input->cbAddUser->setChecked(false);
+  w.runInputDialog = [](app::TfrmInput& dialog) {
+    dialog.edValue->setText("6");
+    return int(QDialog::Accepted);
+  };
+  w.tvSDOKeyPress(u'w');
+  EXPECT_EQ(driver->written().size(), 1u);
+  EXPECT_EQ(w.lvUserSDO->topLevelItemCount(), 0);
+  EXPECT_FALSE(input->cbAddUser->isChecked());
+}
+
+TEST_F(ObjectTree, WritingAStringObjectIsRefusedAsUnsupported) {
+  auto& w = openWithSample();
+  od::ObjectEntry text;
+  text.dataType = od::kVisibleString;
+  text.access = od::kReadWrite;
+  EXPECT_FALSE(w.askWriteValue(text));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Unsupported type");
+  EXPECT_EQ(messages[0].text, "Can't write this type of object");
+  od::ObjectEntry negative;
+  negative.dataType = -3;
+  EXPECT_FALSE(w.askWriteValue(negative));
+  EXPECT_EQ(messages.size(), 2u);
+}
+
+TEST(WriteValueDialog, LayoutDefaultsAndKeys) {
+  app::TfrmInput dialog;
+  EXPECT_EQ(dialog.windowTitle(), "Write Value");
+  EXPECT_EQ(dialog.size(), QSize(207, 190));
+  EXPECT_EQ(dialog.edValue->geometry(), QRect(8, 96, 169, 21));
+  EXPECT_EQ(dialog.Button1->geometry(), QRect(104, 152, 75, 25));
+  EXPECT_EQ(dialog.Button2->geometry(), QRect(8, 152, 75, 25));
+  EXPECT_EQ(dialog.cbAddUser->geometry(), QRect(8, 128, 129, 17));
+  EXPECT_EQ(dialog.lblObjectIdx->geometry(), QRect(96, 24, 55, 13));
+  EXPECT_EQ(dialog.Button1->text(), "&Ok");
+  EXPECT_EQ(dialog.Button2->text(), "&Cancel");
+  EXPECT_TRUE(dialog.Button1->isDefault());
+  EXPECT_TRUE(dialog.cbAddUser->isChecked());
+  EXPECT_EQ(dialog.edValue->nextInFocusChain(), dialog.Button1);
+
+  // Shown: the whole value text is selected; Enter accepts.
+  dialog.edValue->setText("100 (0x64)");
+  dialog.show();
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  EXPECT_EQ(dialog.edValue->selectedText(), "100 (0x64)");
+  QTest::keyClick(dialog.edValue, Qt::Key_Return);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  dialog.show();
+  QTest::keyClick(dialog.edValue, Qt::Key_Escape);
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+}  // namespace
+}  // namespace bp::test
