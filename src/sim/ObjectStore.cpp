@@ -1,0 +1,160 @@
+#include "sim/ObjectStore.h"
+
+#include <bit>
+
+#include "sdo/SdoProtocol.h"
+
+namespace bp::sim {
+namespace {
+
+namespace proto = sdo::proto;
+
+// The low `size` bytes of `v`, least significant first.
+std::vector<std::uint8_t> bytesOf(std::int64_t v, std::size_t size) {
+  std::vector<std::uint8_t> out(size);
+  const auto u = static_cast<std::uint64_t>(v);
+  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(u >> (8 * i));
+  return out;
+}
+
+// The default of a record as bytes on the bus. The EDS reader fills defaultValue for the
+// integer types, defaultReal for REAL32 and the text for VISIBLE_STRING; every other type starts
+// as zeros (fixed size) or empty (variable length).
+std::vector<std::uint8_t> defaultBytes(const od::ObjectEntry& e, std::uint8_t type, std::size_t size) {
+  switch (type) {
+    case od::kReal32: {
+      const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(e.defaultReal));
+      return bytesOf(bits, 4);
+    }
+    case od::kVisibleString: {
+      const std::string_view text = e.defaultTextView();
+      return {text.begin(), text.end()};
+    }
+    default:
+      if (size == 0) return {};
+      // The reader keeps integer defaults of the types up to UNSIGNED32 only; wider types and
+      // the time types start at zero.
+      return bytesOf(type <= od::kUnsigned32 ? e.defaultValue : 0, size);
+  }
+}
+
+}  // namespace
+
+std::size_t fixedSizeOf(std::uint8_t dataType) noexcept {
+  switch (dataType) {
+    case 0x01: case 0x02: case 0x05: return 1;             // BOOLEAN, INTEGER8, UNSIGNED8
+    case 0x03: case 0x06: return 2;                        // INTEGER16, UNSIGNED16
+    case 0x10: case 0x16: return 3;                        // INTEGER24, UNSIGNED24
+    case 0x04: case 0x07: case 0x08: return 4;             // INTEGER32, UNSIGNED32, REAL32
+    case 0x12: case 0x18: return 5;                        // INTEGER40, UNSIGNED40
+    case 0x0C: case 0x0D: case 0x13: case 0x19: return 6;  // TIME_OF_DAY, TIME_DIFFERENCE, 48 bits
+    case 0x14: case 0x1A: return 7;                        // INTEGER56, UNSIGNED56
+    case 0x11: case 0x15: case 0x1B: return 8;             // REAL64, INTEGER64, UNSIGNED64
+    default: return 0;
+  }
+}
+
+bool isSignedType(std::uint8_t dataType) noexcept {
+  switch (dataType) {
+    case 0x02: case 0x03: case 0x04: case 0x10: case 0x12: case 0x13: case 0x14: case 0x15:
+      return true;
+    default:
+      return false;
+  }
+}
+
+ObjectStore::ObjectStore(const od::ObjectDictionary& dictionary) {
+  for (const od::ObjectEntry* head : dictionary.heads()) {
+    for (const od::ObjectEntry* e = head; e != nullptr; e = e->next) {
+      if (e->index < 0 || e->index > 0xFFFF || e->subIndex > 0xFF) continue;
+      const auto index = static_cast<std::uint16_t>(e->index);
+      m_indices.insert(index);
+      if (e->subIndex < 0) continue;  // head of an array or record: its subs hold the values
+
+      Variable v;
+      v.index = index;
+      v.subIndex = static_cast<std::uint8_t>(e->subIndex);
+      v.dataType = static_cast<std::uint8_t>(e->dataType);
+      v.access = e->access <= od::kReadWrite ? e->access : od::kReadWrite;
+      v.fixedSize = fixedSizeOf(v.dataType);
+      v.defaultValue = defaultBytes(*e, v.dataType, v.fixedSize);
+      if (v.defaultValue.size() > kMaxValueSize) v.defaultValue.resize(kMaxValueSize);
+      v.value = v.defaultValue;
+      m_variables.try_emplace(key(v.index, v.subIndex), std::move(v));
+    }
+  }
+}
+
+Variable* ObjectStore::find(std::uint16_t index, std::uint8_t subIndex) noexcept {
+  const auto it = m_variables.find(key(index, subIndex));
+  return it == m_variables.end() ? nullptr : &it->second;
+}
+
+const Variable* ObjectStore::find(std::uint16_t index, std::uint8_t subIndex) const noexcept {
+  const auto it = m_variables.find(key(index, subIndex));
+  return it == m_variables.end() ? nullptr : &it->second;
+}
+
+std::uint32_t ObjectStore::checkRead(std::uint16_t index, std::uint8_t subIndex,
+                                     const Variable*& out) const noexcept {
+  out = find(index, subIndex);
+  if (out == nullptr) return hasIndex(index) ? proto::kAbortNoSubIndex : proto::kAbortNoObject;
+  if (!out->readable()) return proto::kAbortWriteOnly;
+  return 0;
+}
+
+std::uint32_t ObjectStore::checkWrite(std::uint16_t index, std::uint8_t subIndex,
+                                      Variable*& out) noexcept {
+  out = find(index, subIndex);
+  if (out == nullptr) return hasIndex(index) ? proto::kAbortNoSubIndex : proto::kAbortNoObject;
+  if (!out->writable()) return proto::kAbortReadOnly;
+  return 0;
+}
+
+std::uint32_t ObjectStore::checkLength(const Variable& v, std::size_t size) noexcept {
+  if (v.fixedSize != 0) return size == v.fixedSize ? 0 : proto::kAbortLengthMismatch;
+  return size <= kMaxValueSize ? 0 : proto::kAbortLengthTooHigh;
+}
+
+std::optional<std::int64_t> ObjectStore::integerValue(std::uint16_t index,
+                                                      std::uint8_t subIndex) const noexcept {
+  const Variable* v = find(index, subIndex);
+  if (v == nullptr || v->fixedSize == 0 || v->value.size() != v->fixedSize) return std::nullopt;
+  std::uint64_t u = 0;
+  for (std::size_t i = v->fixedSize; i-- > 0;) u = (u << 8) | v->value[i];
+  const unsigned bits = static_cast<unsigned>(8 * v->fixedSize);
+  if (isSignedType(v->dataType) && bits < 64 && ((u >> (bits - 1)) & 1u) != 0) {
+    u |= ~std::uint64_t{0} << bits;  // sign-extend
+  }
+  return static_cast<std::int64_t>(u);
+}
+
+bool ObjectStore::setInteger(std::uint16_t index, std::uint8_t subIndex, std::int64_t value) noexcept {
+  Variable* v = find(index, subIndex);
+  if (v == nullptr || v->fixedSize == 0) return false;
+  v->value.resize(v->fixedSize);
+  const auto u = static_cast<std::uint64_t>(value);
+  for (std::size_t i = 0; i < v->fixedSize; ++i) v->value[i] = static_cast<std::uint8_t>(u >> (8 * i));
+  return true;
+}
+
+bool ObjectStore::resolveZeroDefault(std::uint16_t index, std::uint8_t subIndex,
+                                     std::int64_t value) noexcept {
+  Variable* v = find(index, subIndex);
+  if (v == nullptr || v->fixedSize == 0) return false;
+  for (std::uint8_t b : v->defaultValue) {
+    if (b != 0) return true;  // a literal default stands
+  }
+  setInteger(index, subIndex, value);
+  v->defaultValue = v->value;
+  return true;
+}
+
+void ObjectStore::resetToDefaults(std::uint16_t first, std::uint16_t last) {
+  for (auto it = m_variables.lower_bound(key(first, 0));
+       it != m_variables.end() && it->second.index <= last; ++it) {
+    it->second.value = it->second.defaultValue;
+  }
+}
+
+}  // namespace bp::sim
