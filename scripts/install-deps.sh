@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl1-mesa-dev
+  qt6-base-dev libgl1-mesa-dev fonts-liberation2
   libgtest-dev libgmock-dev
   libsocketcan-dev
   xvfb xauth

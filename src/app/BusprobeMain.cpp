@@ -9,28 +9,12 @@
 #include <QSettings>
 
 #include "app/Messages.h"
+#include "app/WindowStyle.h"
 #include "app/frmInput1.h"
 #include "can/BitRate.h"
 #include "usersdo/SdoListFile.h"
 
 namespace bp::app {
-
-namespace {
-
-template <class W>
-W* place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(left, top, width, height);
-  return widget;
-}
-
-QFont windowFont() {
-  QFont font(QStringLiteral("MS Sans Serif"), 8);
-  font.setStyleHint(QFont::SansSerif);
-  return font;
-}
-
-}  // namespace
 
 TfrmBPX::TfrmBPX(std::unique_ptr<can::CanDriver> driver, Clock& clock, QWidget* parent)
     : QWidget(parent), m_session(std::move(driver), clock) {
@@ -43,15 +27,11 @@ TfrmBPX::~TfrmBPX() { shutDown(); }
 
 void TfrmBPX::buildLayout() {
   setWindowTitle(QStringLiteral("Travik Busprobe V2.2"));
-  setFont(windowFont());
-  setBackgroundRole(QPalette::Button);
-  setAutoFillBackground(true);
+  applyFormStyle(this);
   setFixedSize(832, 716);
   move(315, 122);
 
   lblVersion = place(new QLabel(QStringLiteral("lblVersion"), this), "lblVersion", 8, 8, 45, 13);
-  // The version text has two lines and is wider than the design text; let it grow to the right.
-  lblVersion->setWordWrap(false);
   Label7 = place(new QLabel(QStringLiteral("Speed"), this), "Label7", 248, 40, 31, 13);
   cbSpeed = place(new CloseUpComboBox(this), "cbSpeed", 304, 37, 121, 21);
   cbSpeed->setMaxVisibleItems(9);
@@ -81,6 +61,8 @@ void TfrmBPX::buildLayout() {
   lvReceived->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvReceived->setHeaderLabels({QStringLiteral("Message ID"), QStringLiteral("Length"), QStringLiteral("Data"),
                                QStringLiteral("Period"), QStringLiteral("Count")});
+  lvReceived->header()->setDefaultSectionSize(50);
+  lvReceived->header()->setStretchLastSection(false);
   lvReceived->setColumnWidth(0, 80);
   lvReceived->setColumnWidth(2, 160);
   lvReceived->setSortingEnabled(true);
@@ -100,8 +82,10 @@ void TfrmBPX::buildLayout() {
   lvUserSDO->setDefaultDropAction(Qt::CopyAction);
   lvUserSDO->setHeaderLabels({QStringLiteral("R/W"), QStringLiteral("Name"), QStringLiteral("Index"),
                               QStringLiteral("Sub"), QStringLiteral("Value")});
+  lvUserSDO->header()->setDefaultSectionSize(50);
+  lvUserSDO->header()->setStretchLastSection(false);
   lvUserSDO->setColumnWidth(0, 36);
-  lvUserSDO->header()->resizeSection(0, 36);
+  lvUserSDO->header()->setSectionResizeMode(0, QHeaderView::Fixed);  // "R/W" is at most 36 wide
   lvUserSDO->setColumnWidth(1, 140);
   lvUserSDO->setColumnWidth(2, 65);
   lvUserSDO->setColumnWidth(4, 100);
@@ -123,6 +107,10 @@ void TfrmBPX::buildLayout() {
                       "edRxPdoData", 415, 690, 235, 21);
   cbRxPdoNo = place(new CloseUpComboBox(this), "cbRxPdoNo", 656, 690, 57, 21);
   btSendRxPDO = place(new QPushButton(QStringLiteral("<- Send RxPDO"), this), "btSendRxPDO", 719, 686, 97, 25);
+
+  for (QLabel* label : {lblVersion, Label7, Label2, Label1, Label6, Label4, lblSDO, Label5, Label3}) fitLabel(label);
+  // Edits show the start of their text.
+  for (QLineEdit* edit : {edEDSFile, edSyncTime, edGuardTime, edRxPdoData}) edit->setCursorPosition(0);
 
   // Tab order, from 0 upwards.
   const QWidget* order[] = {tvSDO,        btnClose,      lvReceived,  edEDSFile,      btnEDSLoad,
@@ -170,6 +158,7 @@ void TfrmBPX::startUp() {
     QString name = settings.value(QStringLiteral("EDSFileName")).toString();
     if (name.isEmpty()) name = QString::fromLatin1(kDefaultEdsFileName);
     edEDSFile->setText(name);
+    edEDSFile->setCursorPosition(0);
     settings.setValue(QStringLiteral("EDSFileName"), name);
   }
 
@@ -180,7 +169,7 @@ void TfrmBPX::startUp() {
     if (m_session.driver->versionText(version) == can::kOk) {
       version[can::kVersionTextSize - 1] = '\0';
       lblVersion->setText(QStringLiteral("Peak Can interface:\n") + textFromBytes(version));
-      lblVersion->adjustSize();
+      fitLabel(lblVersion);
     }
   }
 

@@ -2,27 +2,16 @@
 
 #include <QShowEvent>
 
-namespace bp::app {
+#include "app/WindowStyle.h"
 
-namespace {
-template <class W>
-W* place(W* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(left, top, width, height);
-  return widget;
-}
-}  // namespace
+namespace bp::app {
 
 TfrmInput::TfrmInput(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName(QStringLiteral("frmInput"));
   setWindowTitle(QStringLiteral("Write Value"));
-  QFont font(QStringLiteral("MS Sans Serif"), 8);
-  font.setStyleHint(QFont::SansSerif);
-  setFont(font);
-  setBackgroundRole(QPalette::Button);
-  setAutoFillBackground(true);
+  applyFormStyle(this);
   setFixedSize(207, 190);
   move(277, 122);
   setModal(true);
@@ -37,6 +26,7 @@ TfrmInput::TfrmInput(QWidget* parent)
   Button2 = place(new QPushButton(QStringLiteral("&Cancel"), this), "Button2", 8, 152, 75, 25);
   cbAddUser = place(new QCheckBox(QStringLiteral("Add to list"), this), "cbAddUser", 8, 128, 129, 17);
   cbAddUser->setChecked(true);
+  for (QLabel* label : {Label1, Label3, Label2, lblObjectIdx, lblSubIdx}) fitLabel(label);
 
   Button1->setDefault(true);
   Button1->setAutoDefault(true);

@@ -276,7 +276,7 @@ TEST(WriteValueDialog, LayoutDefaultsAndKeys) {
   EXPECT_EQ(dialog.Button1->geometry(), QRect(104, 152, 75, 25));
   EXPECT_EQ(dialog.Button2->geometry(), QRect(8, 152, 75, 25));
   EXPECT_EQ(dialog.cbAddUser->geometry(), QRect(8, 128, 129, 17));
-  EXPECT_EQ(dialog.lblObjectIdx->geometry(), QRect(96, 24, 55, 13));
+  EXPECT_EQ(dialog.lblObjectIdx->pos(), QPoint(96, 24));
   EXPECT_EQ(dialog.Button1->text(), "&Ok");
   EXPECT_EQ(dialog.Button2->text(), "&Cancel");
   EXPECT_TRUE(dialog.Button1->isDefault());
