@@ -1,6 +1,9 @@
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "od/ObjectDictionary.h"
 #include "util/Error.h"
@@ -8,7 +11,7 @@
 namespace bp::od {
 
 // Reading stopped at a line (1-based). Records of sections completed before it stay in the
-// dictionary.
+// dictionary. what() is "Error reading EDS File\nLine: <line>".
 class EdsReadError : public bp::Error {
  public:
   explicit EdsReadError(int line);
@@ -20,9 +23,21 @@ class EdsReadError : public bp::Error {
 
 // Reads the named EDS file into the dictionary (which the caller empties beforehand).
 // Throws EdsReadError with line 1 when the file cannot be read or holds no line.
+// Window thread; bytes are taken as they are (no encoding conversion).
 void ReadEDSFile(const std::string& fileName, ObjectDictionary& dictionary, char decimalSep);
 // The same scan over the bytes of a file already in memory.
 void ReadEDSText(std::string_view bytes, ObjectDictionary& dictionary, char decimalSep);
+
+// The lines of a file: split at every CR LF, LF or CR; a break at the very end adds no empty
+// line. The views point into `bytes`, which must outlive them.
+std::vector<std::string_view> splitEdsLines(std::string_view bytes);
+
+// Reads the object section whose header is lines[cursor] into a new record and hands it to the
+// dictionary. On return the cursor stands on the last line of the section (the line before the
+// header that ended it, or the last line of the file). A conversion failure throws bp::Error
+// with the cursor on the offending line; that section's record is then discarded.
+void ReadEDSSection(const std::vector<std::string_view>& lines, std::ptrdiff_t& cursor,
+                    ObjectDictionary& dictionary, char decimalSep);
 
 // Helpers of the scan, exposed for tests.
 std::uint32_t ParseAccessType(std::string_view text);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "od/ObjectEntry.h"
@@ -19,6 +20,7 @@ class ObjectDictionary {
   ObjectDictionary& operator=(const ObjectDictionary&) = delete;
 
   // Takes ownership; appends to the list or to the chain of the record with the same index.
+  // The record is taken alone: its `next` is reset. A null pointer is ignored. Window thread.
   void AddObjectEntry(std::unique_ptr<ObjectEntry> entry);
   // Releases every record. Called before every load and at shut-down. The callback, when set,
   // runs first (so whoever refers to records can let go of them).
@@ -36,6 +38,7 @@ class ObjectDictionary {
   std::vector<std::unique_ptr<ObjectEntry>> m_owned;  // every record
   std::vector<ObjectEntry*> m_heads;
   std::vector<ObjectEntry*> m_tails;                  // last record of each head's chain
+  std::unordered_map<std::int32_t, std::size_t> m_headOf;  // index -> position in m_heads
   std::function<void()> m_beforeClear;
 };
 

@@ -12,10 +12,21 @@ namespace bp::od {
 // in the signed 32-bit range; nothing may follow. Throws bp::Error
 // "'<text>' is not a valid integer value".
 std::int32_t integerText(std::string_view text);
+// The same rule without an exception: false (and `out` untouched) where integerText throws.
+// Any thread; allocates nothing.
+bool tryIntegerText(std::string_view text, std::int32_t& out) noexcept;
 
 // Real conversion: optional spaces, sign, digits with an optional fraction after `decimalSep`,
 // optional exponent, optional spaces. Throws bp::Error "'<text>' is not a valid floating point value".
+// A magnitude beyond the double range fails; one below the smallest double gives 0.
 double realText(std::string_view text, char decimalSep);
+// The same rule without an exception: false (and `out` untouched) where realText throws.
+bool tryRealText(std::string_view text, char decimalSep, double& out) noexcept;
+
+// A double in general notation, 15 significant digits, no trailing zeros, `decimalSep` as the
+// separator: plain for 0 and 1E-4 <= |x| < 1E15, otherwise scientific ("1.5E20", "-1E-5").
+// NaN and infinities read "NAN", "INF", "-INF". Locale-independent; any thread.
+std::string formatReal(double value, char decimalSep);
 
 // The value text of a record, by its data type (empty for types without one).
 std::string FormatObjectValue(const ObjectEntry& entry, char decimalSep);

@@ -1,0 +1,266 @@
+#include "od/ValueText.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include "util/Error.h"
+
+namespace bp::od {
+namespace {
+
+int hexDigit(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+std::string quotedMessage(std::string_view text, std::string_view tail) {
+  std::string m;
+  m.reserve(text.size() + tail.size() + 2);
+  m += '\'';
+  m += text;
+  m += '\'';
+  m += tail;
+  return m;
+}
+
+}  // namespace
+
+bool tryIntegerText(std::string_view text, std::int32_t& out) noexcept {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n && text[i] == ' ') ++i;  // only the space, not tabs
+  bool negative = false;
+  if (i < n && (text[i] == '-' || text[i] == '+')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i >= n) return false;
+
+  bool hex = false;
+  if (text[i] == '$' || text[i] == 'x' || text[i] == 'X') {
+    hex = true;
+    i += 1;
+  } else if (text[i] == '0' && i + 1 < n && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= n) return false;  // empty digits, or a lone prefix
+
+  std::uint64_t magnitude = 0;
+  if (hex) {
+    for (; i < n; ++i) {
+      const int d = hexDigit(text[i]);
+      if (d < 0) return false;
+      magnitude = magnitude * 16 + static_cast<std::uint64_t>(d);
+      if (magnitude > 0xFFFFFFFFull) return false;  // leading zeros never get here
+    }
+    // The 32 bits are a two's-complement pattern; a sign negates that pattern.
+    std::uint32_t bits = static_cast<std::uint32_t>(magnitude);
+    if (negative) bits = 0u - bits;
+    out = static_cast<std::int32_t>(bits);
+    return true;
+  }
+
+  for (; i < n; ++i) {
+    if (!isDigit(text[i])) return false;
+    magnitude = magnitude * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    if (magnitude > 2147483648ull) return false;
+  }
+  if (!negative && magnitude > 2147483647ull) return false;
+  const std::uint32_t bits = static_cast<std::uint32_t>(magnitude);
+  out = static_cast<std::int32_t>(negative ? 0u - bits : bits);
+  return true;
+}
+
+std::int32_t integerText(std::string_view text) {
+  std::int32_t v = 0;
+  if (!tryIntegerText(text, v)) {
+    throw bp::Error(quotedMessage(text, " is not a valid integer value"));
+  }
+  return v;
+}
+
+bool tryRealText(std::string_view text, char decimalSep, double& out) noexcept {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '-' || text[i] == '+')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  const std::size_t intBegin = i;
+  while (i < n && isDigit(text[i])) ++i;
+  const std::string_view intDigits = text.substr(intBegin, i - intBegin);
+  std::string_view fracDigits;
+  if (i < n && text[i] == decimalSep) {
+    const std::size_t fracBegin = ++i;
+    while (i < n && isDigit(text[i])) ++i;
+    fracDigits = text.substr(fracBegin, i - fracBegin);
+  }
+  if (intDigits.empty() && fracDigits.empty()) return false;
+
+  bool expNegative = false;
+  std::string_view expDigits;
+  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < n && (text[i] == '-' || text[i] == '+')) {
+      expNegative = text[i] == '-';
+      ++i;
+    }
+    const std::size_t expBegin = i;
+    while (i < n && isDigit(text[i])) ++i;
+    expDigits = text.substr(expBegin, i - expBegin);
+    if (expDigits.empty()) return false;
+  }
+  while (i < n && text[i] == ' ') ++i;
+  if (i != n) return false;
+
+  // Rewrite in the C form that from_chars reads; it never consults the locale.
+  std::string c;
+  c.reserve(intDigits.size() + fracDigits.size() + expDigits.size() + 4);
+  c += intDigits;
+  c += '.';
+  c += fracDigits;
+  if (!expDigits.empty()) {
+    c += 'e';
+    if (expNegative) c += '-';
+    c += expDigits;
+  }
+  double magnitude = 0.0;
+  const auto r =
+      std::from_chars(c.data(), c.data() + c.size(), magnitude, std::chars_format::general);
+  if (r.ec == std::errc::result_out_of_range) {
+    // Overflow or underflow: decide by the power of ten of the first significant digit.
+    long exp10 = 0;
+    for (char d : expDigits) {
+      exp10 = exp10 * 10 + (d - '0');
+      if (exp10 > 100000) break;  // far beyond any double either way
+    }
+    if (expNegative) exp10 = -exp10;
+    long lead = 0;
+    const std::size_t firstInt = intDigits.find_first_not_of('0');
+    if (firstInt != std::string_view::npos) {
+      lead = static_cast<long>(intDigits.size() - firstInt) - 1;
+    } else {
+      const std::size_t firstFrac = fracDigits.find_first_not_of('0');
+      lead = -static_cast<long>(firstFrac == std::string_view::npos ? 0 : firstFrac + 1);
+    }
+    if (exp10 + lead >= 0) return false;  // beyond the largest double
+    magnitude = 0.0;                      // below the smallest: reads as zero
+  } else if (r.ec != std::errc() || r.ptr != c.data() + c.size()) {
+    return false;
+  }
+  out = negative ? -magnitude : magnitude;
+  return true;
+}
+
+double realText(std::string_view text, char decimalSep) {
+  double v = 0.0;
+  if (!tryRealText(text, decimalSep, v)) {
+    throw bp::Error(quotedMessage(text, " is not a valid floating point value"));
+  }
+  return v;
+}
+
+std::string formatReal(double value, char decimalSep) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  if (value == 0.0) return "0";
+
+  // 15 significant digits, correctly rounded: "-d.ddddddddddddddde+XX".
+  char buf[40];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  const std::string_view sci(buf, static_cast<std::size_t>(r.ptr - buf));
+  const bool negative = sci.front() == '-';
+  const std::size_t first = negative ? 1 : 0;
+  const std::size_t ePos = sci.find('e');
+  std::string digits;
+  digits += sci[first];
+  digits += sci.substr(first + 2, ePos - (first + 2));
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  const int exp10 = std::atoi(std::string(sci.substr(ePos + 1)).c_str());
+
+  std::string out;
+  if (negative) out += '-';
+  if (exp10 >= -4 && exp10 < 15) {
+    if (exp10 >= 0) {
+      const std::size_t intLen = static_cast<std::size_t>(exp10) + 1;
+      if (digits.size() <= intLen) {
+        out += digits;
+        out.append(intLen - digits.size(), '0');
+      } else {
+        out += digits.substr(0, intLen);
+        out += decimalSep;
+        out += digits.substr(intLen);
+      }
+    } else {
+      out += '0';
+      out += decimalSep;
+      out.append(static_cast<std::size_t>(-exp10 - 1), '0');
+      out += digits;
+    }
+  } else {
+    out += digits[0];
+    if (digits.size() > 1) {
+      out += decimalSep;
+      out += digits.substr(1);
+    }
+    char e[16];
+    std::snprintf(e, sizeof e, "E%d", exp10);
+    out += e;
+  }
+  return out;
+}
+
+std::string FormatObjectValue(const ObjectEntry& entry, char decimalSep) {
+  char buf[40];
+  switch (entry.dataType) {
+    case kBoolean:
+    case kInteger8:
+    case kInteger16:
+    case kInteger32:
+      std::snprintf(buf, sizeof buf, "%d (0x%X)", static_cast<int>(entry.value),
+                    static_cast<unsigned>(static_cast<std::uint32_t>(entry.value)));
+      return buf;
+    case kUnsigned8:
+    case kUnsigned16:
+    case kUnsigned32: {
+      const auto bits = static_cast<unsigned>(static_cast<std::uint32_t>(entry.value));
+      std::snprintf(buf, sizeof buf, "%u (0x%X)", bits, bits);
+      return buf;
+    }
+    case kReal32:
+      return formatReal(entry.realValue, decimalSep);
+    case kVisibleString:
+      return entry.textValue;
+    default:
+      return {};
+  }
+}
+
+std::string FormatNodeCaption(const ObjectEntry& entry, char decimalSep) {
+  char prefix[32];
+  if (entry.subIndex == -1 || (entry.subIndex == 0 && entry.next == nullptr)) {
+    std::snprintf(prefix, sizeof prefix, "0x%04X ",
+                  static_cast<unsigned>(static_cast<std::uint32_t>(entry.index)));
+  } else {
+    std::snprintf(prefix, sizeof prefix, "Sub 0x%02X ",
+                  static_cast<unsigned>(static_cast<std::uint32_t>(entry.subIndex)));
+  }
+  std::string caption = prefix;
+  caption += entry.nameText();
+  if (entry.subIndex < 0 || entry.access == kWriteOnly) return caption;
+  caption += " = ";
+  caption += FormatObjectValue(entry, decimalSep);
+  return caption;
+}
+
+}  // namespace bp::od
