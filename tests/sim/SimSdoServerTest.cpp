@@ -1,6 +1,7 @@
 // The simulated node's SDO server: expedited and segmented transfers, aborts, cancelling.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,27 @@ TEST(SimSdoIgnored, FramesThatAreNoRequestOfThisNode) {
   EXPECT_EQ(b.sdo("605#R"), "") << "remote frame";
   EXPECT_EQ(b.sdo("585#40.00.10.00.00.00.00.00"), "") << "a response";
   // The server still works.
+  EXPECT_EQ(b.sdo("605#40.00.10.00.00.00.00.00"), norm("585#43.00.10.00.92.01.02.00"));
+}
+
+TEST(SimSdoIgnored, GarbledFramesNeverBreakTheNode) {
+  SimBench b;
+  std::mt19937 random(17);
+  const std::uint32_t ids[] = {0x000, 0x080, 0x205, 0x605, 0x705};
+  for (int i = 0; i < 20000; ++i) {
+    can::CanFrame f{};
+    f.id = ids[random() % 5];
+    f.type = static_cast<std::uint8_t>(random() % 4);
+    f.len = static_cast<std::uint8_t>(random() % 12);  // also lengths no controller sends
+    for (auto& d : f.data) d = static_cast<std::uint8_t>(random());
+    if (f.id == 0x000 && f.data[0] >= 0x80) f.data[0] = 0x01;  // keep resets rare
+    b.master().write(f);
+    if (i % 100 == 0) b.node->step(++b.now);
+  }
+  b.node->step(++b.now);
+  b.received();
+  b.exchange("000#80.05");
+  b.exchange("605#80.00.00.00.00.00.00.00");  // end whatever transfer the noise began
   EXPECT_EQ(b.sdo("605#40.00.10.00.00.00.00.00"), norm("585#43.00.10.00.92.01.02.00"));
 }
 
