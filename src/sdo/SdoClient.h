@@ -13,7 +13,7 @@
 namespace bp::sdo {
 
 // The SDO client: one transfer at a time to the selected node over its default SDO channel.
-// transferSdo runs on the window thread and blocks it until the transfer is done, aborted, too
+// TransferSdo runs on the window thread and blocks it until the transfer is done, aborted, too
 // large or timed out; handleSdoResponse runs on the high-rate reader's thread.
 //
 // The response handler never touches an object entry: it stores into buffers of the running
