@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
+#include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "can/CanFrame.h"
@@ -35,7 +37,14 @@ class FrameMonitor {
   static std::string countText(const MonitorRow& row);
 
  private:
-  std::vector<MonitorRow> m_rows;
+  static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+  // The first row in list order whose last frame has this identifier, or kNoRow.
+  std::size_t rowOf(std::uint32_t id);
+  void rebuildIndex();
+
+  std::vector<MonitorRow> m_rows;                         // in order of creation
+  std::unordered_map<std::uint32_t, std::size_t> m_index;  // identifier -> its row in m_rows
+  std::size_t m_indexedRows = 0;                          // rows covered by m_index
 };
 
 }  // namespace bp::can

@@ -47,6 +47,8 @@ class HighRateReader {
     }
   }
 
+  // The tick base taken on the first run. Reader's thread, or any thread once the periodic
+  // timer that runs the reader has been stopped.
   std::uint32_t tickBase() const noexcept { return m_tickBase; }
 
  private:

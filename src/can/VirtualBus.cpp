@@ -26,8 +26,7 @@ void VirtualBus::broadcast(const VirtualBusEndpoint* from, const CanFrame& frame
   std::lock_guard lock(m_mutex);
   for (VirtualBusEndpoint* ep : m_endpoints) {
     if (ep == from) continue;
-    ep->deliver(frame);
-    m_delivered.fetch_add(1, std::memory_order_relaxed);
+    if (ep->deliver(frame)) m_delivered.fetch_add(1, std::memory_order_relaxed);
   }
 }
 
@@ -83,15 +82,16 @@ std::size_t VirtualBusEndpoint::queuedFrames() {
   return m_queue.size();
 }
 
-void VirtualBusEndpoint::deliver(const CanFrame& frame) {
+bool VirtualBusEndpoint::deliver(const CanFrame& frame) {
   std::lock_guard lock(m_queueMutex);
   if (m_queue.size() >= m_capacity) {
     m_dropped.fetch_add(1, std::memory_order_relaxed);
-    return;
+    return false;
   }
   m_queue.push_back(frame);
   // Under the lock, so a notifier cleared by setReceiveNotifier is never called afterwards.
   if (m_notifier) m_notifier();
+  return true;
 }
 
 }  // namespace bp::can

@@ -22,7 +22,8 @@ class VirtualBus : public std::enable_shared_from_this<VirtualBus> {
   // A new endpoint on this bus (closed until its open succeeds).
   std::unique_ptr<VirtualBusEndpoint> endpoint(std::size_t queueCapacity = 65536);
 
-  // Frames delivered to endpoints since creation.
+  // Frames placed into endpoints' receive queues since creation (one per receiving endpoint;
+  // frames dropped by a full queue are not counted).
   std::uint64_t deliveredFrames() const noexcept { return m_delivered.load(std::memory_order_relaxed); }
 
  private:
@@ -62,7 +63,8 @@ class VirtualBusEndpoint final : public CanDriver {
   friend class VirtualBus;
   VirtualBusEndpoint(std::shared_ptr<VirtualBus> bus, std::size_t capacity)
       : m_bus(std::move(bus)), m_capacity(capacity) {}
-  void deliver(const CanFrame& frame);
+  // Queues the frame; false when the queue was full and the frame was dropped.
+  bool deliver(const CanFrame& frame);
 
   std::shared_ptr<VirtualBus> m_bus;
   const std::size_t m_capacity;

@@ -1,0 +1,236 @@
+// The frame monitor: draining the ring into rows, period sampling, and the column texts.
+#include "can/FrameMonitor.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <memory>
+
+#include "support/FrameText.h"
+
+namespace bp::can {
+namespace {
+
+class MonitorTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<RxRing> ring = std::make_unique<RxRing>();
+  FrameMonitor monitor;
+
+  // Stores one frame as the reader would, with its receive time.
+  void store(const char* text, std::uint32_t time) { store(test::frame(text), time); }
+  void store(const CanFrame& f, std::uint32_t time) {
+    RingSlot* slot = ring->producerSlot();
+    ASSERT_NE(slot, nullptr);
+    slot->frame = f;
+    slot->receiveTime = time;
+    ring->commit();
+  }
+  // n frames of one identifier, `gap` ms apart from `start`, each drained on its own tick.
+  void series(const char* text, int n, std::uint32_t start, std::uint32_t gap) {
+    for (int i = 0; i < n; ++i) {
+      store(text, start + static_cast<std::uint32_t>(i) * gap);
+      monitor.drain(*ring);
+    }
+  }
+  const MonitorRow& row(std::size_t i) const { return monitor.rows().at(i); }
+};
+
+TEST_F(MonitorTest, DrainEmptiesTheRing) {
+  store("181#01", 10);
+  store("182#02", 11);
+  store("181#03", 12);
+  monitor.drain(*ring);
+  EXPECT_EQ(ring->size(), 0);
+  EXPECT_EQ(ring->tail(), 3);
+  ASSERT_EQ(monitor.rows().size(), 2u);
+  EXPECT_EQ(row(0).count, 2);
+  EXPECT_EQ(row(1).count, 1);
+}
+
+TEST_F(MonitorTest, EmptyRingChangesNothing) {
+  monitor.drain(*ring);
+  EXPECT_TRUE(monitor.rows().empty());
+  store("181#01", 10);
+  monitor.drain(*ring);
+  monitor.rows()[0].changed = false;  // shown
+  monitor.drain(*ring);
+  EXPECT_FALSE(row(0).changed);
+  EXPECT_EQ(row(0).count, 1);
+}
+
+TEST_F(MonitorTest, OneRowPerIdentifierInOrderOfFirstArrival) {
+  store("7FF#01", 1);
+  store("080#02.03", 2);
+  store("7FF#", 3);             // other length: replaces length and data, no new row
+  store("100#0A.0B.0C.0D", 4);
+  store("080#AA.BB.CC", 5);
+  monitor.drain(*ring);
+  ASSERT_EQ(monitor.rows().size(), 3u);
+  EXPECT_EQ(row(0).last, test::frame("7FF#"));
+  EXPECT_EQ(row(1).last, test::frame("080#AA.BB.CC"));
+  EXPECT_EQ(row(2).last, test::frame("100#0A.0B.0C.0D"));
+  EXPECT_EQ(FrameMonitor::lengthText(row(0)), "0");
+  EXPECT_EQ(FrameMonitor::dataText(row(0)), "");
+  EXPECT_EQ(FrameMonitor::lengthText(row(1)), "3");
+  EXPECT_EQ(FrameMonitor::dataText(row(1)), "AA BB CC");
+  EXPECT_EQ(FrameMonitor::countText(row(1)), "2");
+  for (const auto& r : monitor.rows()) EXPECT_TRUE(r.changed);
+}
+
+TEST_F(MonitorTest, RowKeepsTheWholeRecordOfTheLastFrame) {
+  CanFrame f = test::frame("181#01.02");
+  f.data[5] = 0x77;  // past the length: kept as the driver filled it
+  f.pad = {0x12, 0x34};
+  store(f, 7);
+  monitor.drain(*ring);
+  EXPECT_EQ(row(0).last, f);
+  EXPECT_EQ(FrameMonitor::dataText(row(0)), "01 02");
+}
+
+TEST_F(MonitorTest, RowsSurviveOutsideChangesToTheList) {
+  store("181#01", 1);
+  store("182#02", 2);
+  monitor.drain(*ring);
+  // Should the list be cleared from outside, the next frames make fresh rows.
+  monitor.rows().clear();
+  store("182#03", 3);
+  store("181#04", 4);
+  monitor.drain(*ring);
+  ASSERT_EQ(monitor.rows().size(), 2u);
+  EXPECT_EQ(row(0).last.id, 0x182u);
+  EXPECT_EQ(row(0).count, 1);
+  EXPECT_EQ(row(1).last.id, 0x181u);
+  // A row whose identifier was changed from outside is found under its new identifier.
+  monitor.rows()[0].last.id = 0x300;
+  store("300#05", 5);
+  store("182#06", 6);
+  monitor.drain(*ring);
+  ASSERT_EQ(monitor.rows().size(), 3u);
+  EXPECT_EQ(row(0).count, 2);
+  EXPECT_EQ(row(2).last.id, 0x182u);
+}
+
+TEST_F(MonitorTest, DrainTakesFramesAcrossTheRingsWrap) {
+  for (std::uint32_t round = 0; round < 3; ++round) {
+    for (int i = 0; i < 1000; ++i) store("181#01", round);
+    monitor.drain(*ring);
+  }
+  EXPECT_EQ(row(0).count, 3000);
+  EXPECT_EQ(ring->tail(), 3000 % RxRing::kSlots);
+}
+
+TEST(MonitorCaption, ThreeUpperCaseHexDigitsWithPrefix) {
+  struct Row {
+    std::uint32_t id;
+    const char* caption;
+  };
+  const Row rows[] = {{0x000, "0x000"}, {0x080, "0x080"}, {0x7FF, "0x7FF"}, {0xABC, "0xABC"},
+                      {0x1ABCDEF, "0x1ABCDEF"}};
+  for (const Row& r : rows) {
+    MonitorRow m;
+    m.last.id = r.id;
+    EXPECT_EQ(FrameMonitor::captionText(m), r.caption);
+  }
+}
+
+TEST(MonitorData, BytesInUpperCaseHexJoinedByOneBlank) {
+  struct Row {
+    const char* name;
+    const char* frame;
+    const char* length;
+    const char* data;
+  };
+  const Row rows[] = {
+      {"length 0 shows empty data", "080#", "0", ""},
+      {"one byte, no blanks at the ends", "080#0F", "1", "0F"},
+      {"upper-case, two digits per byte", "080#01.02.0A", "3", "01 02 0A"},
+      {"eight bytes", "080#00.11.22.33.44.55.FF.A5", "8", "00 11 22 33 44 55 FF A5"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    MonitorRow m;
+    m.last = test::frame(r.frame);
+    EXPECT_EQ(FrameMonitor::lengthText(m), r.length);
+    EXPECT_EQ(FrameMonitor::dataText(m), r.data);
+  }
+}
+
+TEST(MonitorData, LengthAboveEightShowsTheEightBytesThereAre) {
+  MonitorRow m;
+  m.last = test::frame("080#01.02.03.04.05.06.07.08");
+  m.last.len = 15;
+  EXPECT_EQ(FrameMonitor::lengthText(m), "15");
+  EXPECT_EQ(FrameMonitor::dataText(m), "01 02 03 04 05 06 07 08");
+}
+
+TEST(MonitorPeriod, TenthOfTheSampleSpanRoundedHalfAwayFromZero) {
+  struct Row {
+    std::int32_t period;
+    const char* text;
+  };
+  const Row rows[] = {{1000, "100"}, {150, "15"}, {155, "16"}, {154, "15"}, {145, "15"},
+                      {144, "14"},   {5, "1"},    {4, "0"},    {0, "0"},    {-154, "-15"},
+                      {-155, "-16"}, {INT32_MAX, "214748365"},  {INT32_MIN, "-214748365"}};
+  for (const Row& r : rows) {
+    MonitorRow m;
+    m.count = 11;  // after the second sample
+    m.period = r.period;
+    EXPECT_EQ(FrameMonitor::periodText(m), r.text) << r.period;
+  }
+}
+
+TEST_F(MonitorTest, PeriodIsEmptyUntilTheEleventhFrame) {
+  series("181#01", 10, 40, 100);
+  EXPECT_EQ(row(0).count, 10);
+  EXPECT_EQ(FrameMonitor::periodText(row(0)), "");
+  series("181#01", 1, 1040, 100);
+  EXPECT_EQ(FrameMonitor::periodText(row(0)), "100");
+  EXPECT_EQ(FrameMonitor::countText(row(0)), "11");
+}
+
+TEST_F(MonitorTest, PeriodIsSampledAtThe1st11thAnd21stFrame) {
+  // The first frame arrives 40 ms after the reader's start: the first sample measures that.
+  store("181#01", 40);
+  monitor.drain(*ring);
+  EXPECT_EQ(row(0).period, 40);
+  EXPECT_EQ(row(0).sampleTime, 40u);
+  // Frames 2..10 do not sample, even when their spacing changes.
+  for (std::uint32_t i = 1; i < 10; ++i) store("181#01", 40 + i * 7);
+  monitor.drain(*ring);
+  EXPECT_EQ(row(0).period, 40);
+  EXPECT_EQ(row(0).sampleTime, 40u);
+  store("181#01", 190);  // 11th: 150 ms after the 1st
+  monitor.drain(*ring);
+  EXPECT_EQ(row(0).period, 150);
+  EXPECT_EQ(FrameMonitor::periodText(row(0)), "15");
+  for (std::uint32_t i = 1; i < 10; ++i) store("181#01", 190 + i);
+  store("181#01", 345);  // 21st: 155 ms after the 11th, taken in the same tick as 12..20
+  monitor.drain(*ring);
+  EXPECT_EQ(row(0).period, 155);
+  EXPECT_EQ(row(0).sampleTime, 345u);
+  EXPECT_EQ(FrameMonitor::periodText(row(0)), "16");
+}
+
+TEST_F(MonitorTest, PeriodSpansTheTickCountWrap) {
+  store("181#01", 0xFFFFFFF0u);
+  for (int i = 0; i < 9; ++i) store("181#01", 0xFFFFFFF0u);
+  store("181#01", 0x50);  // 0x60 ms after the first sample
+  monitor.drain(*ring);
+  EXPECT_EQ(row(0).period, 0x60);
+}
+
+TEST_F(MonitorTest, IdentifiersSampleIndependently) {
+  for (int i = 0; i < 11; ++i) {
+    store("181#01", static_cast<std::uint32_t>(i) * 10);
+    store("281#02", static_cast<std::uint32_t>(i) * 20);
+  }
+  store("181#01", 200);
+  monitor.drain(*ring);
+  EXPECT_EQ(FrameMonitor::periodText(row(0)), "10");
+  EXPECT_EQ(FrameMonitor::periodText(row(1)), "20");
+  EXPECT_EQ(row(0).count, 12);
+  EXPECT_EQ(row(1).count, 11);
+}
+
+}  // namespace
+}  // namespace bp::can
