@@ -183,7 +183,7 @@ TEST_F(SdoOnBus, WritesEveryWritableIntegerTypeAndReadsItBack) {
     ASSERT_EQ(failureOf(back), "");
     const std::uint32_t mask = lowBytesMask(back.dataType);
     EXPECT_EQ(static_cast<std::uint32_t>(back.value) & mask, static_cast<std::uint32_t>(c.nodeValue) & mask);
-    wire(2);
+    wire(2);  // the read-back's request and answer
   }
 }
 
