@@ -140,7 +140,7 @@ LinkInfo queryLink(unsigned ifindex) {
   return info;
 }
 
-// The kernel driver of the interface's device ("gs_usb", "peak_usb"), "" for virtual links.
+// The kernel driver of the interface's device ("gs_usb", "mcp251x"), "" for virtual links.
 std::string deviceDriver(const std::string& name) {
   char target[256];
   const std::string link = sysNetPath(name, "device/driver");
