@@ -139,10 +139,13 @@ bool tryRealText(std::string_view text, char decimalSep, double& out) noexcept {
       std::from_chars(c.data(), c.data() + c.size(), magnitude, std::chars_format::general);
   if (r.ec == std::errc::result_out_of_range) {
     // Overflow or underflow: decide by the power of ten of the first significant digit.
+    // Reading stops once the power is far beyond any double either way, whatever the number of
+    // leading digits or zeros in the mantissa (at most the text's length) shifts it by.
+    const long cap = 100000 + static_cast<long>(n);
     long exp10 = 0;
     for (char d : expDigits) {
       exp10 = exp10 * 10 + (d - '0');
-      if (exp10 > 100000) break;  // far beyond any double either way
+      if (exp10 > cap) break;
     }
     if (expNegative) exp10 = -exp10;
     long lead = 0;

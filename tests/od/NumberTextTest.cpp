@@ -160,6 +160,20 @@ TEST(RealText, RefusesMalformedWithWholeText) {
   }
 }
 
+// A mantissa of many thousand digits shifts the power of ten by as much, so the exponent must be
+// read far enough to tell an overflow from an underflow.
+TEST(RealText, LongMantissaAndLongExponentKeepTheirRange) {
+  const std::string zeros(500000, '0');
+  double out = 9.0;
+  EXPECT_FALSE(tryRealText("0." + zeros + "1e2500000", '.', out));  // 1e1999999
+  EXPECT_EQ(out, 9.0);
+  EXPECT_TRUE(tryRealText("0." + zeros + "1e500100", '.', out));  // 1e99
+  EXPECT_DOUBLE_EQ(out, 1e99);
+  EXPECT_TRUE(tryRealText("1" + zeros + "e-2500000", '.', out));  // 1e-2000000
+  EXPECT_EQ(out, 0.0);
+  EXPECT_FALSE(tryRealText("1" + zeros + "e-400000", '.', out));  // 1e100000
+}
+
 TEST(RealText, PointIsRefusedWhenTheSeparatorIsAComma) {
   EXPECT_THROW(realText("25.5", ','), bp::Error);
   EXPECT_DOUBLE_EQ(realText("25", ','), 25.0);
