@@ -3,9 +3,11 @@
 #   make asan           core, unit and end-to-end tests under AddressSanitizer + UBSan
 #   make tsan           the same under ThreadSanitizer
 #   make fuzz           every fuzz target for FUZZ_SECONDS seconds each (default 60)
+#   make windows        Windows x64 cross build (mingw-w64) of the core and its tests, run under
+#                       Wine (scripts/windows-test.sh; build-windows, preset "windows")
 FUZZ_SECONDS ?= 60
 
-.PHONY: asan tsan fuzz
+.PHONY: asan tsan fuzz windows
 
 asan tsan:
 	cmake --preset $@
@@ -14,3 +16,6 @@ asan tsan:
 
 fuzz:
 	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+windows:
+	scripts/windows-test.sh

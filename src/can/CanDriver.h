@@ -17,6 +17,11 @@ enum DriverCode : std::uint32_t {
   kErrNoInterface = 256,  // open: the interface does not exist or cannot be used
   kErrBitRate = 512,      // open: the interface runs at another bit rate and may not be changed
   kErrSystem = 1024,      // any other failure of the operating system
+  // The adapter's driver library (Windows, PcanUsbDriver): open returns these when the library
+  // could not be loaded, or lacks one of the five operations; every other call then returns
+  // kErrNotOpen.
+  kErrLibraryMissing = 2048,
+  kErrOrdinalMissing = 4096,
 };
 
 inline constexpr std::size_t kVersionTextSize = 256;

@@ -2,6 +2,8 @@
 
 namespace bp::can {
 
+std::uint32_t PeriodicTimer::minPeriodMs() noexcept { return kMinPeriodMs; }
+
 bool PeriodicTimer::start(std::uint32_t periodMs, std::function<void()> routine) {
   if (m_thread.joinable()) return false;
   if (periodMs < kMinPeriodMs) periodMs = kMinPeriodMs;

@@ -9,9 +9,21 @@
 
 namespace bp::can {
 
-// Runs a routine every period on its own thread, with absolute deadlines; wake() runs it early
-// (for example when the driver signals received frames). It never runs less often than once per
-// period. stop() joins the thread: afterwards no run is in progress and none begins.
+// Runs a routine every period on a thread of its own, with absolute deadlines; wake() runs it
+// early (for example when the driver signals received frames). It never runs less often than
+// once per period, and runs never overlap. stop() returns only when no run is in progress, and
+// none begins afterwards.
+//
+// Two implementations behind this one interface:
+// - Linux and other POSIX systems (PeriodicTimer.cpp): a std::thread sleeping until each absolute
+//   deadline; wake() interrupts the sleep at once.
+// - Windows (PeriodicTimerWin.cpp): the multimedia timer service. start() requests the service's
+//   smallest period as the timer resolution (timeBeginPeriod) and starts one periodic event at
+//   that period (timeSetEvent, TIME_PERIODIC | TIME_KILL_SYNCHRONOUS). The routine runs on the
+//   service's thread: on every tick when the period is the service's smallest (the reader's
+//   case: the service's own schedule is the deadline), otherwise on the first tick at or after
+//   each absolute deadline; and on the first tick after wake(). stop() kills the event, waits
+//   until no callback is running, and releases the resolution (timeEndPeriod) last.
 class PeriodicTimer {
  public:
   PeriodicTimer() = default;
@@ -19,18 +31,43 @@ class PeriodicTimer {
   PeriodicTimer& operator=(const PeriodicTimer&) = delete;
   ~PeriodicTimer() { stop(); }
 
-  // The smallest period this timer offers, in milliseconds.
+  // The smallest period start() accepts anywhere, in milliseconds.
   static constexpr std::uint32_t kMinPeriodMs = 1;
 
-  // Window thread. Starts the thread; false when it is already running.
+  // Any thread. The smallest period the platform's timer offers, in milliseconds: on Windows the
+  // multimedia timer service's smallest supported period (timeGetDevCaps), or 1 when the service
+  // does not answer; 1 elsewhere. Suitable as the reader's timer resolution.
+  static std::uint32_t minPeriodMs() noexcept;
+
+  // Window thread. Starts running `routine` every `periodMs` (raised to the smallest period);
+  // false when it is already running, or when the platform's timer refuses to start.
   bool start(std::uint32_t periodMs, std::function<void()> routine);
-  // Window thread. Stops and joins; a no-op when not running.
+  // Window thread. Stops; afterwards no run is in progress and none begins. A no-op when not
+  // running. Never called from inside the routine.
   void stop();
-  // Any thread. Makes the next run happen at once.
+  // Any thread. Makes the next run happen at once (on Windows: on the service's next tick).
+  // Harmless when not running.
   void wake() noexcept;
+#ifdef _WIN32
+  bool running() const noexcept { return m_eventId != 0; }
+#else
   bool running() const noexcept { return m_thread.joinable(); }
+#endif
 
  private:
+#ifdef _WIN32
+  struct Service;  // the service's callback (PeriodicTimerWin.cpp)
+
+  std::function<void()> m_routine;      // set by start() before the event exists
+  std::uint32_t m_eventId = 0;          // window thread only; 0 when not running
+  std::uint32_t m_resolution = 0;       // window thread only; requested with timeBeginPeriod
+  std::chrono::milliseconds m_period{1};  // set by start() before the event exists
+  bool m_everyTick = true;                // set by start() before the event exists
+  std::chrono::steady_clock::time_point m_deadline;  // the service's thread once the event exists
+  std::atomic<bool> m_woken{false};     // set by wake() (any thread), cleared by the service's thread
+  std::atomic<bool> m_stopping{false};  // written by the window thread only (start, stop)
+  std::atomic<bool> m_inCallback{false};  // written by the service's thread only
+#else
   void loop(std::chrono::microseconds period);
 
   std::thread m_thread;
@@ -39,6 +76,7 @@ class PeriodicTimer {
   std::condition_variable m_cv;
   bool m_woken = false;               // written by wake() and the timer thread, under m_mutex
   bool m_stopRequested = false;       // written by stop() under m_mutex
+#endif
 };
 
 }  // namespace bp::can

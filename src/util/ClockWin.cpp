@@ -1,0 +1,16 @@
+// The system tick count on Windows.
+#include "util/Clock.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace bp::detail {
+
+std::uint32_t systemTickMs() noexcept { return static_cast<std::uint32_t>(GetTickCount()); }
+
+}  // namespace bp::detail
