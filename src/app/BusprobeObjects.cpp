@@ -3,21 +3,13 @@
 #include <QSettings>
 
 #include "app/BusprobeMain.h"
+#include "app/ItemEntry.h"
 #include "app/Messages.h"
 #include "app/frmInput1.h"
 #include "od/EdsReader.h"
 #include "od/ValueText.h"
 
 namespace bp::app {
-
-namespace {
-constexpr int kEntryRole = Qt::UserRole;
-
-od::ObjectEntry* entryOf(const QTreeWidgetItem* item) {
-  if (item == nullptr) return nullptr;
-  return reinterpret_cast<od::ObjectEntry*>(item->data(0, kEntryRole).value<quintptr>());
-}
-}  // namespace
 
 QString TfrmBPX::captionOf(const od::ObjectEntry& entry) const {
   return textFromBytes(od::FormatNodeCaption(entry, decimalSeparator()));
@@ -53,10 +45,10 @@ void TfrmBPX::AddCategoryNode(std::int32_t first, std::int32_t last, const QStri
   for (od::ObjectEntry* record : m_session.dictionary.heads()) {
     if (record->index < first || record->index > last) continue;
     auto* object = new QTreeWidgetItem(QStringList{captionOf(*record)});
-    object->setData(0, kEntryRole, QVariant::fromValue(reinterpret_cast<quintptr>(record)));
+    setEntryOf(object, record);
     for (od::ObjectEntry* sub = record->next; sub != nullptr; sub = sub->next) {
       auto* child = new QTreeWidgetItem(object, QStringList{captionOf(*sub)});
-      child->setData(0, kEntryRole, QVariant::fromValue(reinterpret_cast<quintptr>(sub)));
+      setEntryOf(child, sub);
     }
     children.append(object);
   }

@@ -4,19 +4,11 @@
 #include <QKeyEvent>
 
 #include "app/BusprobeMain.h"
+#include "app/ItemEntry.h"
 #include "app/Messages.h"
 #include "usersdo/SdoListFile.h"
 
 namespace bp::app {
-
-namespace {
-constexpr int kEntryRole = Qt::UserRole;
-
-od::ObjectEntry* entryOf(const QTreeWidgetItem* item) {
-  if (item == nullptr) return nullptr;
-  return reinterpret_cast<od::ObjectEntry*>(item->data(0, kEntryRole).value<quintptr>());
-}
-}  // namespace
 
 void TfrmBPX::RefreshUserSdoList() {
   lvUserSDO->setUpdatesEnabled(false);
@@ -27,7 +19,7 @@ void TfrmBPX::RefreshUserSdoList() {
     QStringList columns;
     for (const auto& text : texts) columns << textFromBytes(text);
     auto* row = new QTreeWidgetItem(columns);
-    row->setData(0, kEntryRole, QVariant::fromValue(reinterpret_cast<quintptr>(entry.get())));
+    setEntryOf(row, entry.get());
     row->setFlags(row->flags() & ~Qt::ItemIsDropEnabled);
     rows.append(row);
   }

@@ -10,13 +10,6 @@ namespace {
 
 using DemoChannel = WindowTest;
 
-QTreeWidgetItem* findNode(QTreeWidget* tree, const QString& prefix) {
-  for (int c = 0; c < tree->topLevelItemCount(); ++c)
-    for (int o = 0; o < tree->topLevelItem(c)->childCount(); ++o)
-      if (tree->topLevelItem(c)->child(o)->text(0).startsWith(prefix)) return tree->topLevelItem(c)->child(o);
-  return nullptr;
-}
-
 TEST_F(DemoChannel, NodeBootsIntoTheMonitorAndServesTheSampleDictionary) {
   ASSERT_TRUE(QFile::copy(QStringLiteral(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds"), path("drv17-ka.eds")));
   app::Options options;

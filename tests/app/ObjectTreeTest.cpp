@@ -16,17 +16,6 @@ void writeFile(const QString& path, const QByteArray& bytes) {
   f.write(bytes);
 }
 
-QTreeWidgetItem* findNode(QTreeWidget* tree, const QString& prefix) {
-  for (int c = 0; c < tree->topLevelItemCount(); ++c) {
-    QTreeWidgetItem* category = tree->topLevelItem(c);
-    for (int o = 0; o < category->childCount(); ++o) {
-      QTreeWidgetItem* object = category->child(o);
-      if (object->text(0).startsWith(prefix)) return object;
-    }
-  }
-  return nullptr;
-}
-
 class ObjectTree : public WindowTest {
  protected:
   // A node 5 that answers SDO requests: reads of 0x6041 give 0x0237, a write of 0x6040 is

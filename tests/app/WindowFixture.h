@@ -15,6 +15,14 @@
 
 namespace bp::test {
 
+// The first object node (under any category) whose caption starts with `prefix`.
+inline QTreeWidgetItem* findNode(QTreeWidget* tree, const QString& prefix) {
+  for (int c = 0; c < tree->topLevelItemCount(); ++c)
+    for (int o = 0; o < tree->topLevelItem(c)->childCount(); ++o)
+      if (tree->topLevelItem(c)->child(o)->text(0).startsWith(prefix)) return tree->topLevelItem(c)->child(o);
+  return nullptr;
+}
+
 struct ShownMessage {
   app::MessageKind kind;
   QString caption;
