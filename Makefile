@@ -5,9 +5,11 @@
 #   make fuzz           every fuzz target for FUZZ_SECONDS seconds each (default 60)
 #   make windows        Windows x64 cross build (mingw-w64) of the core and its tests, run under
 #                       Wine (scripts/windows-test.sh; build-windows, preset "windows")
+#   make socketcan      the SocketCAN tests (vcan0) in the canvm virtual machine, or on this
+#                       machine's vcan0 (scripts/socketcan-test.sh)
 FUZZ_SECONDS ?= 60
 
-.PHONY: asan tsan fuzz windows
+.PHONY: asan tsan fuzz windows socketcan
 
 asan tsan:
 	cmake --preset $@
@@ -19,3 +21,6 @@ fuzz:
 
 windows:
 	scripts/windows-test.sh
+
+socketcan:
+	scripts/socketcan-test.sh

@@ -346,14 +346,20 @@ std::uint32_t SocketCanDriver::write(const CanFrame& frame) {
   k.can_dlc = frame.len;
   if ((frame.type & kMsgRemote) == 0) std::memcpy(k.data, frame.data.data(), frame.len);
 
-  const Use use = enter();
-  if (use.fd < 0) return kErrNotOpen;
-  const ssize_t n = ::send(use.fd, &k, sizeof k, MSG_DONTWAIT);
-  const int err = errno;
-  leave(use);
-  if (n == static_cast<ssize_t>(sizeof k)) return kOk;
-  if (n < 0 && (err == ENOBUFS || err == EAGAIN || err == EWOULDBLOCK)) return kErrTxQueueFull;
-  return kErrSystem;
+  // When the link goes down the kernel leaves a report (ENETDOWN) on the socket, and the next
+  // send or receive takes it instead of its own result. Usually the reader takes it; when a send
+  // does, nothing was sent, so it is tried once more, which fails only if the link is still down.
+  for (bool retried = false;; retried = true) {
+    const Use use = enter();
+    if (use.fd < 0) return kErrNotOpen;
+    const ssize_t n = ::send(use.fd, &k, sizeof k, MSG_DONTWAIT);
+    const int err = errno;
+    leave(use);
+    if (n == static_cast<ssize_t>(sizeof k)) return kOk;
+    if (n < 0 && err == ENETDOWN && !retried) continue;
+    if (n < 0 && (err == ENOBUFS || err == EAGAIN || err == EWOULDBLOCK)) return kErrTxQueueFull;
+    return kErrSystem;
+  }
 }
 
 }  // namespace bp::can

@@ -55,7 +55,8 @@ class SocketCanDriver final : public CanDriver {
   std::uint32_t versionText(char* buffer) override;
   // kOk when the kernel accepted the frame; kErrTxQueueFull when its transmit queue is full
   // (ENOBUFS, EAGAIN), kErrNotOpen when closed, kErrIllegalParam for a length above 8, an
-  // identifier out of range or an unknown type, kErrSystem otherwise.
+  // identifier out of range or an unknown type, kErrSystem otherwise (a link that is down among
+  // them; the socket stays bound, and writes succeed again once the link is up).
   std::uint32_t write(const CanFrame& frame) override;
 
   // Frames the kernel dropped because the socket's receive queue was full (counted per socket:

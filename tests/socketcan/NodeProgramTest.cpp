@@ -1,0 +1,181 @@
+// Busprobe's SDO engine, reader and NMT senders on vcan0 against the built busprobe-node program
+// (node 5, its built-in sample EDS), running as a process of its own; candump listens in where
+// the exact conversation matters.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "nmt/NmtFrames.h"
+#include "od/ValueText.h"
+#include "socketcan/VcanSession.h"
+
+namespace bp::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class NodeProgram : public VcanSession {
+ protected:
+  void SetUp() override {
+    if (::access(BUSPROBE_NODE_PROGRAM, X_OK) != 0) GTEST_SKIP() << "no busprobe-node at " BUSPROBE_NODE_PROGRAM;
+    VcanSession::SetUp();
+    if (HasFatalFailure()) return;
+    node = std::make_unique<ChildProcess>(
+        std::vector<std::string>{BUSPROBE_NODE_PROGRAM, "--channel", kVcan, "--node", "5"});
+    ASSERT_TRUE(node->started());
+    const auto line = node->readLine(10s);
+    ASSERT_TRUE(line.has_value()) << "busprobe-node said nothing: " << node->output();
+    EXPECT_EQ(line->rfind("busprobe-node: node 5 on vcan0 at 500 kbit/s, ", 0), 0u) << *line;
+    EXPECT_NE(line->find(" objects from built-in drv17-ka.eds"), std::string::npos) << *line;
+    ASSERT_TRUE(waitForStored("705#00")) << "boot-up of the node";
+  }
+
+  void TearDown() override {
+    if (node) {
+      // The program's own way out: SIGTERM, a last line, status 0.
+      EXPECT_EQ(node->stop(SIGTERM, 5s), 0);
+      EXPECT_NE(node->output().find("busprobe-node: stopped (SIGTERM)"), std::string::npos) << node->output();
+    }
+    VcanSession::TearDown();
+  }
+
+  std::unique_ptr<ChildProcess> node;
+};
+
+struct Reading {
+  std::int32_t index;
+  std::int32_t subIndex;
+  const char* caption;  // the tree's caption of the object after the read
+};
+
+TEST_F(NodeProgram, ReadsEveryKindOfValueFromTheProgram) {
+  const Reading rows[] = {
+      {0x1000, 0, "0x1000 Device type = 131474 (0x20192)"},
+      {0x2300, 0, "0x2300 Encoder zero offset = -1250 (0xFFFFFB1E)"},
+      {0x2400, 0, "0x2400 Temperature sensor trim = -2 (0xFFFFFFFE)"},
+      {0x2100, 0, "0x2100 Motor temperature = 25.5"},
+      {0x1018, 1, "Sub 0x01 Vendor-ID = 2583 (0xA17)"},
+      {0x1200, 1, "Sub 0x01 COB-ID client to server (rx) = 1541 (0x605)"},  // $NODEID+0x600
+      {0x1009, 0, "0x1009 Manufacturer hardware version = HW 1.2"},          // one segment
+      {0x1008, 0, "0x1008 Manufacturer device name = DRV17-KA Servo"},       // two segments
+      {0x100A, 0, "0x100A Manufacturer software version = FW 2.04.17"},
+  };
+  for (const Reading& r : rows) {
+    SCOPED_TRACE(r.caption);
+    const od::ObjectEntry e = read(r.index, r.subIndex);
+    EXPECT_EQ(od::FormatNodeCaption(e, '.'), r.caption);
+  }
+  // The selected node's answers went to the engine, none to the monitor.
+  for (const std::string& text : storedTexts()) EXPECT_NE(text.rfind("585#", 0), 0u) << text;
+}
+
+TEST_F(NodeProgram, SegmentedUploadOfTheDeviceNameOnTheWire) {
+  CanDump dump;
+  ASSERT_TRUE(dump.ready()) << dump.output();
+  EXPECT_EQ(read(0x1008, 0).textValue, "DRV17-KA Servo");
+  EXPECT_EQ(dump.frames(6), (std::vector<std::string>{
+                                "605#4008100000000000", "585#410810000E000000",  // 14 bytes announced
+                                "605#6008100000000000", "585#0044525631372D4B",  // "DRV17-K", toggle 0
+                                "605#7008100000000000", "585#114120536572766F",  // "A Servo", toggle 1, last
+                            }));
+  EXPECT_EQ(dump.framesWithin(100ms), std::vector<std::string>{});
+}
+
+struct Writing {
+  const char* name;
+  std::int32_t index;
+  std::int32_t subIndex;
+  std::int32_t value;
+  const char* request;   // candump's text of the download request
+  const char* response;  // and of the node's confirmation
+  std::int32_t readBack;
+};
+
+TEST_F(NodeProgram, WritesReachTheProgramAndReadBack) {
+  const Writing rows[] = {
+      {"INTEGER8 -20", 0x2400, 0, -20, "605#2F002400EC000000", "585#6000240000000000", -20},
+      {"UNSIGNED16 0xBEEF", 0x2000, 1, 0xBEEF, "605#2B002001EFBE0000", "585#6000200100000000", 0xBEEF},
+      {"INTEGER32 -123456789", 0x607A, 0, -123456789, "605#237A6000EB32A4F8", "585#607A600000000000",
+       -123456789},
+      {"UNSIGNED8 300 keeps its low byte", 0x100D, 0, 300, "605#2F0D10002C000000", "585#600D100000000000", 0x2C},
+  };
+  CanDump dump;
+  ASSERT_TRUE(dump.ready()) << dump.output();
+  for (const Writing& r : rows) {
+    SCOPED_TRACE(r.name);
+    write(r.index, r.subIndex, r.value);
+    EXPECT_EQ(dump.frames(2), (std::vector<std::string>{r.request, r.response}));
+    od::ObjectEntry back = entry(r.index, r.subIndex);
+    back.direction = od::kRead;
+    back.value = 0;
+    ASSERT_EQ(failureOf(back), "");
+    dump.frames(2);  // the read-back's request and answer
+    if (back.dataType == od::kInteger8) back.value = static_cast<std::int8_t>(back.value);
+    EXPECT_EQ(back.value, r.readBack);
+  }
+}
+
+TEST_F(NodeProgram, RefusalsOfTheProgramBecomeAbortMessages) {
+  od::ObjectEntry readOnly = entry(0x1000, 0);
+  readOnly.direction = od::kWrite;
+  readOnly.value = 1;
+  EXPECT_EQ(failureOf(readOnly), "SDO Tranfer Abort : 0x06010002\nAttempt to write a read only object.");
+
+  od::ObjectEntry missing = entry(0x1000, 0);
+  missing.index = 0x3000;
+  missing.direction = od::kRead;
+  EXPECT_EQ(failureOf(missing), "SDO Tranfer Abort : 0x06020000\nObject does not exist in the object dictionary.");
+  // And the next transfer runs normally.
+  EXPECT_EQ(read(0x1000, 0).value, 0x00020192);
+}
+
+TEST_F(NodeProgram, NmtResetBootsTheProgramAgain) {
+  write(0x2000, 1, 5000);
+  ASSERT_EQ(read(0x2000, 1).value, 5000);
+  drainRing();
+  const std::size_t mark = stored.size();
+  nmt::sendNmtCommand(*session.driver, nmt::kNmtResetNode, kNode);
+  ASSERT_TRUE(waitForStored("705#00", mark)) << "boot-up after the reset";
+  EXPECT_EQ(storedTexts(mark), std::vector<std::string>{norm("705#00")});
+  EXPECT_EQ(read(0x2000, 1).value, 6000) << "the application reset restores the default";
+}
+
+struct StateStep {
+  const char* name;
+  int nmtCommand;        // -1: none
+  std::uint8_t state;    // the node's state in its guarding answer
+  const char* tpdo1;     // the answer to SYNC, "" for none
+};
+
+TEST_F(NodeProgram, GuardingAndSyncFollowTheNmtCommands) {
+  const StateStep steps[] = {
+      {"pre-operational after boot-up", -1, 0x7F, ""},
+      {"operational", nmt::kNmtStart, 0x05, "185#40.00.00.00.00.00"},
+      {"stopped", nmt::kNmtStop, 0x04, ""},
+      {"pre-operational", nmt::kNmtPreOperational, 0x7F, ""},
+  };
+  std::uint8_t toggle = 0x00;  // bit 7 of the guarding answers alternates, 0 first
+  for (const StateStep& s : steps) {
+    SCOPED_TRACE(s.name);
+    drainRing();
+    const std::size_t mark = stored.size();
+    if (s.nmtCommand >= 0) nmt::sendNmtCommand(*session.driver, static_cast<std::uint8_t>(s.nmtCommand), kNode);
+    nmt::sendSync(*session.driver);
+    nmt::sendGuardRequest(*session.driver, kNode);
+    char guard[16];
+    std::snprintf(guard, sizeof guard, "705#%02X", s.state | toggle);
+    toggle ^= 0x80;
+    ASSERT_TRUE(waitForStored(guard, mark));
+    std::vector<std::string> expected;
+    if (*s.tpdo1 != '\0') expected.push_back(norm(s.tpdo1));
+    expected.push_back(norm(guard));
+    EXPECT_EQ(storedTexts(mark), expected);
+  }
+}
+
+}  // namespace
+}  // namespace bp::test
