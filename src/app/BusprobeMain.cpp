@@ -186,7 +186,7 @@ void TfrmBPX::startUp() {
   cbRxPdoNo->setCurrentIndex(0);
 
   // The reader's thread: every millisecond, and at once when the driver signals frames.
-  m_session.timerResolution = can::PeriodicTimer::kMinPeriodMs;
+  m_session.timerResolution = can::PeriodicTimer::minPeriodMs();
   if (m_session.busOpen) {
     m_session.driver->setReceiveNotifier([this] { m_session.timer.wake(); });
     m_timerStarted = m_session.timer.start(m_session.timerResolution, [this] { m_session.reader.runOnce(); });

@@ -4,8 +4,10 @@
 #include "can/VirtualBus.h"
 #include "sim/DemoEds.h"
 #include "sim/SimNode.h"
-#ifdef __linux__
+#if defined(__linux__)
 #include "can/SocketCanDriver.h"
+#elif defined(_WIN32)
+#include "can/PcanUsbDriver.h"
 #endif
 
 namespace bp::app {
@@ -44,13 +46,18 @@ Channel demoChannel() {
 Channel openChannel(const Options& options) {
   if (options.demo) return demoChannel();
   Channel channel;
-#ifdef __linux__
+#if defined(__linux__)
   std::string name = options.channel;
   if (name.empty()) name = can::SocketCanDriver::firstUsableInterface();
   if (!name.empty()) {
     channel.driver = std::make_unique<can::SocketCanDriver>(name);
     return channel;
   }
+#elif defined(_WIN32)
+  // The adapter's driver library; --channel names another library file.
+  channel.driver = options.channel.empty() ? std::make_unique<can::PcanUsbDriver>()
+                                           : std::make_unique<can::PcanUsbDriver>(options.channel);
+  return channel;
 #endif
   // No usable interface: the window opens as without an adapter.
   channel.driver = std::make_unique<can::NoAdapterDriver>();
