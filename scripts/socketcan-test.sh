@@ -21,15 +21,17 @@ if [ -z "$canvm" ]; then
 fi
 where=""
 if [ -n "$canvm" ]; then
-  if "$canvm" --check >/dev/null 2>&1; then
+  if [ ! -x "$canvm" ]; then
+    echo "socketcan-test: $canvm: no such program"
+  elif "$canvm" --check >/dev/null 2>&1; then
     where=vm
   else
-    echo "socketcan-test: $canvm cannot run here ($canvm --check says why)"
+    echo "socketcan-test: $canvm cannot run here (\`$canvm --check\` says why)"
   fi
 fi
 if [ -z "$where" ] && [ -e /sys/class/net/vcan0 ]; then where=native; fi
 if [ -z "$where" ]; then
-  echo "socketcan-test: no canvm and no vcan0 on this machine: SocketCAN tests not run"
+  echo "socketcan-test: no usable canvm and no vcan0 on this machine: SocketCAN tests not run"
   exit 0
 fi
 
