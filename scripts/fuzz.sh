@@ -3,9 +3,11 @@
 # build-fuzz and runs each for SECONDS seconds (default 60), one after the other.
 #   scripts/fuzz.sh [SECONDS]
 # Each run starts from a scratch copy of fuzz/corpus/<target>, so the committed corpus is not
-# changed; the EDS reader also reads the sample files of ../shared/eds when they are there.
+# changed; the EDS reader also reads the sample files of ../shared/eds when they are there (their
+# first 8 KiB: longer inputs slow the run more than they add).
 # A finding is saved as build-fuzz/findings/<target>-crash-... and makes the script fail after the
-# other targets have run. Environment: FUZZ_JOBS (build jobs, default 2).
+# other targets have run. Environment: FUZZ_JOBS (build jobs, default 2), CXX_FUZZ (the clang++
+# to use; default: the first clang++ on the PATH).
 set -euo pipefail
 seconds="${1:-60}"
 case "$seconds" in
@@ -45,7 +47,7 @@ for t in "${targets[@]}"; do
   options=(-max_total_time="$seconds" -print_final_stats=1 -timeout=10 -use_value_profile=1
            -artifact_prefix="$findings/$t-")
   if [ "$t" = fuzz_eds_reader ]; then
-    options+=(-max_len=32768 -dict="$top/fuzz/eds.dict")
+    options+=(-max_len=8192 -dict="$top/fuzz/eds.dict")
     [ -d "$top/../shared/eds" ] && extra+=("$top/../shared/eds")
   fi
   echo "== $t: ${seconds} s"
