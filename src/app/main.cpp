@@ -7,6 +7,7 @@
 #include "app/BusprobeMain.h"
 #include "app/Channel.h"
 #include "app/Options.h"
+#include "app/QuitOnSignal.h"
 #include "app/frmInput1.h"
 
 int main(int argc, char* argv[]) {
@@ -26,14 +27,18 @@ int main(int argc, char* argv[]) {
   }
 
   bp::app::BusprobeApplication app(argc, argv);
+  bp::app::quitOnTerminationSignals();
   try {
     bp::app::Channel channel = bp::app::openChannel(options);
     bp::app::TfrmBPX frmBPX(std::move(channel.driver));
     bp::app::TfrmInput frmInput(&frmBPX);
     frmBPX.setInputDialog(&frmInput);
     channel.startPeer();  // the demo node boots now, so its boot-up shows in the monitor
-    frmBPX.show();
-    const int result = app.exec();
+    int result = 0;
+    if (!bp::app::terminationRequested()) {
+      frmBPX.show();
+      result = app.exec();
+    }
     channel.stopPeer();
     return result;
   } catch (const std::exception& e) {
