@@ -178,9 +178,10 @@ TEST_F(BusTraffic, GuardAndSyncOnTheVirtualBusSendAtTheirPeriodsUntilStopped) {
     if (f == frame("080#")) ++syncs;
     if (f == frame("705#R")) ++guards;
   }
-  EXPECT_GE(syncs, 35);
+  // Window timers are only as exact as the event loop; a loaded machine delays ticks, never adds them.
+  EXPECT_GE(syncs, 25);
   EXPECT_LE(syncs, 51);
-  EXPECT_GE(guards, 15);
+  EXPECT_GE(guards, 10);
   EXPECT_LE(guards, 21);
   QTest::qWait(150);
   EXPECT_NE(listener->read(f), 0u);
