@@ -75,7 +75,7 @@ TEST(PeriodicTimer, EarlyRunDoesNotPostponeTheNextDeadline) {
   timer.stop();
   // The regular run still comes at ~1000 ms, not 1000 ms after the early one (~1200 ms).
   EXPECT_GE(secondRunMs.load(), 1000);
-  EXPECT_LT(secondRunMs.load(), 1150);
+  EXPECT_LT(secondRunMs.load(), 1190);  // a postponed deadline would give 1200 or more
 }
 
 TEST(PeriodicTimer, StopJoinsAndNoRunFollows) {
