@@ -188,8 +188,7 @@ void TfrmBPX::startUp() {
   // The reader's thread: every millisecond, and at once when the driver signals frames.
   m_session.timerResolution = can::PeriodicTimer::minPeriodMs();
   if (m_session.busOpen) {
-    m_session.driver->setReceiveNotifier([this] { m_session.timer.wake(); });
-    m_timerStarted = m_session.timer.start(m_session.timerResolution, [this] { m_session.reader.runOnce(); });
+    m_timerStarted = m_session.startReader();
   }
   tiBufferReader->start();
 
@@ -208,8 +207,7 @@ void TfrmBPX::shutDown() {
   if (m_shutDown) return;
   m_shutDown = true;
   // 1. No run of the reader may be in progress or begin after this.
-  if (m_timerStarted) m_session.timer.stop();
-  m_session.driver->setReceiveNotifier(nullptr);
+  if (m_timerStarted) m_session.stopReader();
   tiBufferReader->stop();
   tiGuard->stop();
   tiSync->stop();

@@ -24,6 +24,18 @@ struct Session {
     reader.setSdoSink(&sdo);
   }
 
+  // Starts the reader's thread: every timerResolution ms, and at once when the driver signals
+  // received frames. False when it was already running.
+  bool startReader() {
+    driver->setReceiveNotifier([this] { timer.wake(); });
+    return timer.start(timerResolution, [this] { reader.runOnce(); });
+  }
+  // Stops the reader's thread (joins it); afterwards no run is in progress or begins.
+  void stopReader() {
+    timer.stop();
+    driver->setReceiveNotifier(nullptr);
+  }
+
   std::unique_ptr<can::CanDriver> driver;
   Clock& clock;
   std::atomic<std::int32_t> nodeId{5};  // written by the window thread only (cbNodeIDChange)

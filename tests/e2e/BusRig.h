@@ -42,8 +42,7 @@ class BusRig : public ::testing::Test {
     ASSERT_EQ(session.driver->open(kBitRate500k, 0), can::kOk);
     session.busOpen = true;
     session.nodeId.store(kNode, std::memory_order_relaxed);
-    session.driver->setReceiveNotifier([this] { session.timer.wake(); });
-    ASSERT_TRUE(session.timer.start(session.timerResolution, [this] { session.reader.runOnce(); }));
+    ASSERT_TRUE(session.startReader());
     od::ReadEDSFile(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds", session.dictionary, '.');
 
     ASSERT_EQ(m_analyser->open(kBitRate500k, 0), can::kOk);
@@ -58,8 +57,7 @@ class BusRig : public ::testing::Test {
   void TearDown() override {
     // The window's shut-down order: nothing the reader touches goes before the reader stops.
     if (node) node->stop();
-    session.timer.stop();
-    session.driver->setReceiveNotifier(nullptr);
+    session.stopReader();
     session.driver->close();
     m_nodePort->close();
     m_analyser->close();

@@ -35,12 +35,12 @@ class VcanSession : public ::testing::Test {
     ASSERT_EQ(session.driver->open(kBitRate500k, 0), can::kOk);
     session.busOpen = true;
     session.nodeId.store(kNode, std::memory_order_relaxed);
-    ASSERT_TRUE(session.timer.start(session.timerResolution, [this] { session.reader.runOnce(); }));
+    ASSERT_TRUE(session.startReader());
     od::ReadEDSFile(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds", session.dictionary, '.');
   }
 
   void TearDown() override {
-    session.timer.stop();
+    session.stopReader();
     session.driver->close();
   }
 
