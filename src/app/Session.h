@@ -22,19 +22,20 @@ struct Session {
   explicit Session(std::unique_ptr<can::CanDriver> drv, Clock& clk = SteadyClock::instance())
       : driver(std::move(drv)), clock(clk), reader(*driver, ring, nodeId, clk), sdo(*driver, nodeId, clk) {
     reader.setSdoSink(&sdo);
+    // While a transfer waits, the window thread keeps emptying the ring into the monitor rows:
+    // the reader then never pauses on a full ring, and an answer queued in the driver behind
+    // other traffic reaches the SDO client at once.
+    sdo.setBusyWork([this] { monitor.drain(ring); });
   }
 
-  // Starts the reader's thread: every timerResolution ms, and at once when the driver signals
-  // received frames. False when it was already running.
+  // Starts the reader's thread. It runs as soon as the driver has frames and sleeps otherwise
+  // (on Windows: every tick of the multimedia timer); when it stopped at a full ring it tries
+  // again after timerResolution ms. False when it was already running.
   bool startReader() {
-    driver->setReceiveNotifier([this] { timer.wake(); });
-    return timer.start(timerResolution, [this] { reader.runOnce(); });
+    return timer.startOnFrames(*driver, [this] { return reader.runScheduled(timerResolution); });
   }
   // Stops the reader's thread (joins it); afterwards no run is in progress or begins.
-  void stopReader() {
-    timer.stop();
-    driver->setReceiveNotifier(nullptr);
-  }
+  void stopReader() { timer.stop(); }
 
   std::unique_ptr<can::CanDriver> driver;
   Clock& clock;

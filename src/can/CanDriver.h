@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 #include "can/CanFrame.h"
 
@@ -42,9 +41,16 @@ class CanDriver {
   virtual std::uint32_t versionText(char* buffer) = 0;
   virtual std::uint32_t write(const CanFrame& frame) = 0;
 
-  // Optional: called (on any thread) whenever frames have arrived, so a reader may wake at once.
-  // Set before the reader starts and cleared after it stops.
-  virtual void setReceiveNotifier(std::function<void()> notifier) { (void)notifier; }
+  // Optional, for the thread that reads: sleeps until a frame may be waiting to be read,
+  // interruptWait() has been called since the last wait, or timeoutMs has passed; returns at once
+  // when frames are already waiting. Returns false, without waiting, when the driver cannot wait
+  // for frames (its reader then polls). Never allocates or throws.
+  virtual bool waitForFrames(std::uint32_t timeoutMs) noexcept {
+    (void)timeoutMs;
+    return false;
+  }
+  // Optional, any thread: makes a waitForFrames in progress, or else the next one, return at once.
+  virtual void interruptWait() noexcept {}
 };
 
 }  // namespace bp::can

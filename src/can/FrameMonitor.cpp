@@ -9,9 +9,10 @@ namespace bp::can {
 namespace {
 
 // Frames of an identifier between two period samples.
-constexpr std::int32_t kFramesPerSample = 10;
+constexpr std::uint64_t kFramesPerSample = 10;
 
-std::string decimal(std::int64_t value) {
+template <typename Integer>
+std::string decimal(Integer value) {
   char buf[24];
   const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
   (void)ec;  // 24 characters hold every 64-bit value

@@ -15,7 +15,7 @@ struct MonitorRow {
   CanFrame last;                 // the last frame taken for this identifier; its id is the key
   std::uint32_t sampleTime = 0;  // receive time at the last period sample
   std::int32_t period = 0;       // difference of the last two sample times (ten frames)
-  std::int32_t count = 0;        // frames taken
+  std::uint64_t count = 0;       // frames taken; 64 bits never wrap on any bus
   bool changed = false;          // a frame was taken since the row was last shown
 };
 
@@ -23,7 +23,9 @@ struct MonitorRow {
 class FrameMonitor {
  public:
   // Takes every stored frame out of the ring into the rows (new identifiers append a row).
-  // Window thread only: the one writer of the ring's tail.
+  // Window thread only: the one writer of the ring's tail. Called on every monitor tick and,
+  // while an SDO transfer waits, on every pass of its wait; rows made between two ticks are
+  // shown by the next one.
   void drain(RxRing& ring);
 
   std::vector<MonitorRow>& rows() noexcept { return m_rows; }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "can/CanDriver.h"
+#include "can/PeriodicTimer.h"
 #include "can/RxRing.h"
 #include "can/SdoResponseSink.h"
 #include "util/Clock.h"
@@ -26,16 +27,18 @@ class HighRateReader {
   // Set before the reader's thread starts; never changed while it runs.
   void setSdoSink(SdoResponseSink* sink) noexcept { m_sdoSink = sink; }
 
-  // One run of the reader. Reader's thread only. Allocates nothing, never throws.
-  void runOnce() noexcept {
+  // One run of the reader. Reader's thread only. Allocates nothing, never throws. True when it
+  // took everything the driver had; false when it stopped at a full ring, with frames perhaps
+  // still waiting in the driver (the next run should come soon, not only on new frames).
+  bool runOnce() noexcept {
     if (!m_haveTickBase) {
       m_tickBase = m_clock.tickMs();
       m_haveTickBase = true;
     }
     for (;;) {
       RingSlot* slot = m_ring.producerSlot();
-      if (slot == nullptr) return;                        // full: frames stay in the driver
-      if (m_driver.read(slot->frame) != kOk) return;      // empty, closed or gone
+      if (slot == nullptr) return false;                  // full: frames stay in the driver
+      if (m_driver.read(slot->frame) != kOk) return true; // empty, closed or gone
       if (slot->frame.type != kMsgData) continue;         // slot is overwritten by the next read
       const std::int32_t node = m_nodeId.load(std::memory_order_relaxed);
       if (slot->frame.id == kSdoResponseBase + static_cast<std::uint32_t>(node)) {
@@ -45,6 +48,13 @@ class HighRateReader {
       slot->receiveTime = m_clock.tickMs() - m_tickBase;
       m_ring.commit();
     }
+  }
+
+  // One run, as the reader's thread routine (PeriodicTimer::startOnFrames): the next run comes
+  // with new frames, or after retryMs when this one stopped at a full ring.
+  PeriodicTimer::NextRun runScheduled(std::uint32_t retryMs) noexcept {
+    if (runOnce()) return {PeriodicTimer::kIdleWakeMs, true};
+    return {retryMs, false};
   }
 
   // The tick base taken on the first run. Reader's thread, or any thread once the periodic

@@ -9,14 +9,16 @@
 
 namespace bp::can {
 
-// Runs a routine every period on a thread of its own, with absolute deadlines; wake() runs it
-// early (for example when the driver signals received frames). It never runs less often than
-// once per period, and runs never overlap. stop() returns only when no run is in progress, and
+class CanDriver;
+
+// Runs a routine on a thread of its own: every period, with absolute deadlines (start), or
+// whenever a driver may have received frames and otherwise when the routine asks (startOnFrames).
+// wake() runs it early. Runs never overlap. stop() returns only when no run is in progress, and
 // none begins afterwards.
 //
 // Two implementations behind this one interface:
 // - Linux and other POSIX systems (PeriodicTimer.cpp): a std::thread sleeping until each absolute
-//   deadline; wake() interrupts the sleep at once.
+//   deadline, or in the driver's waitForFrames; wake() interrupts the sleep at once.
 // - Windows (PeriodicTimerWin.cpp): the multimedia timer service. start() requests the service's
 //   smallest period as the timer resolution (timeBeginPeriod) and starts one periodic event at
 //   that period (timeSetEvent, TIME_PERIODIC | TIME_KILL_SYNCHRONOUS). The routine runs on the
@@ -42,6 +44,23 @@ class PeriodicTimer {
   // Window thread. Starts running `routine` every `periodMs` (raised to the smallest period);
   // false when it is already running, or when the platform's timer refuses to start.
   bool start(std::uint32_t periodMs, std::function<void()> routine);
+  // When a routine started with startOnFrames wants its next run: after `afterMs` milliseconds
+  // at the latest (capped at kIdleWakeMs), and before that as soon as the driver may have
+  // received frames when `onFrames` is set (a routine that stopped with frames still waiting,
+  // for want of room, clears it, so it is not woken again and again by the same frames).
+  struct NextRun {
+    std::uint32_t afterMs;
+    bool onFrames;
+  };
+  static constexpr std::uint32_t kIdleWakeMs = 1000;
+
+  // Window thread. Runs `routine` at once, then as its NextRun asks, and at once on wake().
+  // Linux and other POSIX systems: between runs the thread sleeps in driver.waitForFrames(), so
+  // an idle bus costs nothing and a frame is taken as soon as it arrives; a driver that cannot
+  // wait for frames is polled every kMinPeriodMs. Windows: every tick of the multimedia timer at
+  // the service's smallest period, as start(minPeriodMs(), ...) (NextRun is not used). The
+  // driver must outlive the run. False when already running or the platform's timer refuses.
+  bool startOnFrames(CanDriver& driver, std::function<NextRun()> routine);
   // Window thread. Stops; afterwards no run is in progress and none begins. A no-op when not
   // running. Never called from inside the routine.
   void stop();
@@ -69,13 +88,18 @@ class PeriodicTimer {
   std::atomic<bool> m_inCallback{false};  // written by the service's thread only
 #else
   void loop(std::chrono::microseconds period);
+  void loopOnFrames();
+  // Sleeps on the condition variable until `until`, stop() or wake(). Timer thread.
+  void sleepUntil(std::chrono::steady_clock::time_point until);
 
   std::thread m_thread;
-  std::function<void()> m_routine;
-  std::mutex m_mutex;                 // guards the wait only; the routine runs without it
+  std::function<void()> m_routine;            // set by start() before the thread exists
+  std::function<NextRun()> m_onFramesRoutine; // set by startOnFrames() before the thread exists
+  std::atomic<CanDriver*> m_driver{nullptr};  // written by startOnFrames() and stop() (window thread)
+  std::mutex m_mutex;                 // guards the condition variable's wait only
   std::condition_variable m_cv;
-  bool m_woken = false;               // written by wake() and the timer thread, under m_mutex
-  bool m_stopRequested = false;       // written by stop() under m_mutex
+  std::atomic<bool> m_woken{false};          // set by wake() (any thread), cleared by the timer thread
+  std::atomic<bool> m_stopRequested{false};  // written by start() and stop() (window thread)
 #endif
 };
 

@@ -73,6 +73,11 @@ bool PeriodicTimer::start(std::uint32_t periodMs, std::function<void()> routine)
   return true;
 }
 
+bool PeriodicTimer::startOnFrames(CanDriver& driver, std::function<NextRun()> routine) {
+  (void)driver;  // the adapter's library offers no wait here: every tick of the service
+  return start(minPeriodMs(), [r = std::move(routine)] { (void)r(); });
+}
+
 void PeriodicTimer::stop() {
   if (m_eventId == 0) return;
   m_stopping.store(true);

@@ -1,7 +1,8 @@
 #pragma once
-#include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <stdexcept>
 
 #include "can/CanFrame.h"
 
@@ -14,15 +15,25 @@ struct RingSlot {
   std::uint32_t receiveTime = 0;
 };
 
-// The receive ring: 1024 slots, at most 1023 frames; the slot at head is always free.
+// The receive ring: 16384 slots, at most 16383 frames; the slot at head is always free. That is
+// room for more than two 200 ms monitor ticks of a saturated 1 Mbit/s bus of empty frames (about
+// 21,000 frames/s). The slots are allocated once, when the ring is made, and never again.
 // Single producer (the high-rate reader's thread) and single consumer (the window thread),
 // no lock. Each index is advanced with release after its slot work is done and read with acquire
 // by the other side.
 class RxRing {
  public:
-  static constexpr std::int32_t kSlots = 1024;
+  static constexpr std::int32_t kSlots = 16384;
 
-  static constexpr std::int32_t advance(std::int32_t index) noexcept { return (index + 1) % kSlots; }
+  // A ring of `slots` slots (a power of two, at least 2; tests use small rings).
+  explicit RxRing(std::int32_t slots = kSlots)
+      : m_mask(validSlots(slots) - 1), m_slots(std::make_unique<RingSlot[]>(static_cast<std::size_t>(slots))) {}
+  RxRing(const RxRing&) = delete;
+  RxRing& operator=(const RxRing&) = delete;
+
+  std::int32_t slots() const noexcept { return m_mask + 1; }
+  std::int32_t capacity() const noexcept { return m_mask; }  // frames it holds at most
+  std::int32_t advance(std::int32_t index) const noexcept { return (index + 1) & m_mask; }
 
   // Producer only. The slot at head to fill in place, or nullptr when the ring is full.
   RingSlot* producerSlot() noexcept {
@@ -50,13 +61,19 @@ class RxRing {
   std::int32_t size() const noexcept {
     const std::int32_t h = m_head.load(std::memory_order_acquire);
     const std::int32_t t = m_tail.load(std::memory_order_acquire);
-    return (h - t + kSlots) % kSlots;
+    return (h - t) & m_mask;
   }
   std::int32_t head() const noexcept { return m_head.load(std::memory_order_acquire); }
   std::int32_t tail() const noexcept { return m_tail.load(std::memory_order_acquire); }
 
  private:
-  std::array<RingSlot, kSlots> m_slots{};
+  static std::int32_t validSlots(std::int32_t slots) {
+    if (slots < 2 || (slots & (slots - 1)) != 0) throw std::invalid_argument("ring slots: a power of two");
+    return slots;
+  }
+
+  const std::int32_t m_mask;
+  const std::unique_ptr<RingSlot[]> m_slots;
   alignas(64) std::atomic<std::int32_t> m_head{0};  // written by the high-rate reader only
   alignas(64) std::atomic<std::int32_t> m_tail{0};  // written by the frame monitor only
   static_assert(std::atomic<std::int32_t>::is_always_lock_free);

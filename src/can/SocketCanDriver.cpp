@@ -3,6 +3,8 @@
 // glibc's <net/if.h> before the kernel's headers, which then leave its definitions alone.
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 
 #include <dirent.h>
@@ -182,9 +184,13 @@ CanFrame fromKernel(const can_frame& k) noexcept {
 
 }  // namespace
 
-SocketCanDriver::SocketCanDriver(std::string interfaceName) : m_name(std::move(interfaceName)) {}
+SocketCanDriver::SocketCanDriver(std::string interfaceName)
+    : m_name(std::move(interfaceName)), m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
-SocketCanDriver::~SocketCanDriver() { close(); }
+SocketCanDriver::~SocketCanDriver() {
+  close();
+  if (m_wakeFd >= 0) ::close(m_wakeFd);
+}
 
 std::string SocketCanDriver::firstUsableInterface() {
   std::vector<std::string> names;
@@ -229,6 +235,7 @@ std::uint32_t SocketCanDriver::close() {
   // Calls that start from now on count in the other epoch's counter and find no descriptor;
   // wait for the ones already registered, each inside at most one non-blocking system call.
   const std::uint32_t ended = m_epoch.fetch_add(1, std::memory_order_seq_cst);
+  interruptWait();  // a reader asleep on the socket leaves it
   while (m_users[ended & 1].load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
   ::close(fd);
   return kOk;
@@ -293,6 +300,7 @@ std::uint32_t SocketCanDriver::open(std::uint16_t bitRateCode, std::uint32_t fra
   m_rcvBufBytes.store(granted, std::memory_order_relaxed);
   m_kernelDrops.store(0, std::memory_order_relaxed);  // no reader holds a socket now
   m_fd.store(fd, std::memory_order_seq_cst);          // published fully set up
+  interruptWait();  // a reader asleep while the bus was closed now waits on the new socket
   return kOk;
 }
 
@@ -323,6 +331,29 @@ std::uint32_t SocketCanDriver::read(CanFrame& frame) noexcept {
   }
   frame = fromKernel(k);
   return kOk;
+}
+
+bool SocketCanDriver::waitForFrames(std::uint32_t timeoutMs) noexcept {
+  if (m_wakeFd < 0) return false;
+  const Use use = enter();  // close() interrupts the wait before it waits for this call to leave
+  pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {use.fd, POLLIN, 0}};
+  const nfds_t count = use.fd >= 0 ? 2 : 1;
+  const int timeout = timeoutMs > 0x7FFFFFFFu ? -1 : static_cast<int>(timeoutMs);
+  const int ready = ::poll(fds, count, timeout);
+  if (use.fd >= 0) leave(use);
+  if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+    std::uint64_t counted = 0;
+    (void)!::read(m_wakeFd, &counted, sizeof counted);  // back to zero
+  }
+  // A socket that reports only an error or a hang-up (its interface went away) would wake every
+  // wait at once; the reader's read takes a pending error, after which poll sleeps again.
+  return true;
+}
+
+void SocketCanDriver::interruptWait() noexcept {
+  if (m_wakeFd < 0) return;
+  const std::uint64_t one = 1;
+  (void)!::write(m_wakeFd, &one, sizeof one);
 }
 
 std::uint32_t SocketCanDriver::versionText(char* buffer) {

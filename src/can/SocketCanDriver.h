@@ -58,6 +58,11 @@ class SocketCanDriver final : public CanDriver {
   // identifier out of range or an unknown type, kErrSystem otherwise (a link that is down among
   // them; the socket stays bound, and writes succeed again once the link is up).
   std::uint32_t write(const CanFrame& frame) override;
+  // Sleeps in poll() on the socket and on an event counter of the driver's own, so the reader
+  // wakes the moment a frame arrives. While closed it sleeps on the counter alone (open, close
+  // and interruptWait() count it up). Reader's thread only; no lock.
+  bool waitForFrames(std::uint32_t timeoutMs) noexcept override;
+  void interruptWait() noexcept override;
 
   // Frames the kernel dropped because the socket's receive queue was full (counted per socket:
   // 0 after open). The kernel reports the count with each frame it delivers, so drops show once
@@ -83,6 +88,7 @@ class SocketCanDriver final : public CanDriver {
   std::uint32_t configureBitRate(std::uint32_t bitsPerSecond);
 
   const std::string m_name;
+  const int m_wakeFd;                 // an eventfd, -1 when none could be made (readers then poll)
   std::atomic<int> m_fd{-1};          // written by open/close (window thread)
   std::atomic<std::uint32_t> m_epoch{0};  // written by close (window thread): one step per close
   std::atomic<int> m_users[2] = {0, 0};   // read/write calls in progress, by epoch parity; each

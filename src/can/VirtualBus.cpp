@@ -72,9 +72,22 @@ std::uint32_t VirtualBusEndpoint::write(const CanFrame& frame) {
   return kOk;
 }
 
-void VirtualBusEndpoint::setReceiveNotifier(std::function<void()> notifier) {
-  std::lock_guard lock(m_queueMutex);
-  m_notifier = std::move(notifier);
+bool VirtualBusEndpoint::waitForFrames(std::uint32_t timeoutMs) noexcept {
+  std::unique_lock lock(m_queueMutex);
+  m_waiting = true;
+  m_frameArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [this] { return !m_queue.empty() || m_interrupted; });
+  m_waiting = false;
+  m_interrupted = false;
+  return true;
+}
+
+void VirtualBusEndpoint::interruptWait() noexcept {
+  {
+    std::lock_guard lock(m_queueMutex);
+    m_interrupted = true;
+  }
+  m_frameArrived.notify_all();
 }
 
 std::size_t VirtualBusEndpoint::queuedFrames() {
@@ -89,8 +102,7 @@ bool VirtualBusEndpoint::deliver(const CanFrame& frame) {
     return false;
   }
   m_queue.push_back(frame);
-  // Under the lock, so a notifier cleared by setReceiveNotifier is never called afterwards.
-  if (m_notifier) m_notifier();
+  if (m_waiting) m_frameArrived.notify_one();  // only a sleeping reader needs the system call
   return true;
 }
 

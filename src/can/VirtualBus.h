@@ -1,8 +1,8 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -49,7 +49,8 @@ class VirtualBusEndpoint final : public CanDriver {
   std::uint32_t read(CanFrame& frame) noexcept override;
   std::uint32_t versionText(char* buffer) override;
   std::uint32_t write(const CanFrame& frame) override;
-  void setReceiveNotifier(std::function<void()> notifier) override;
+  bool waitForFrames(std::uint32_t timeoutMs) noexcept override;
+  void interruptWait() noexcept override;
 
   bool isOpen() const noexcept { return m_open.load(std::memory_order_acquire); }
   std::uint64_t droppedFrames() const noexcept { return m_dropped.load(std::memory_order_relaxed); }
@@ -68,9 +69,11 @@ class VirtualBusEndpoint final : public CanDriver {
 
   std::shared_ptr<VirtualBus> m_bus;
   const std::size_t m_capacity;
-  std::mutex m_queueMutex;          // guards m_queue and m_notifier
+  std::mutex m_queueMutex;          // guards m_queue, m_waiting and m_interrupted
+  std::condition_variable m_frameArrived;
   std::deque<CanFrame> m_queue;
-  std::function<void()> m_notifier;
+  bool m_waiting = false;           // a reader sleeps in waitForFrames
+  bool m_interrupted = false;       // interruptWait() was called since the last wait
   std::atomic<bool> m_open{false};  // written by open/close (window thread)
   std::atomic<std::uint64_t> m_dropped{0};
   std::atomic<std::uint32_t> m_openCalls{0};

@@ -131,6 +131,7 @@ bool SdoClient::waitForEnd(std::uint32_t transfer, std::uint32_t& sendError) {
   std::uint32_t t0 = m_clock.tickMs();
   for (;;) {
     if (m_waitHook) m_waitHook();
+    if (m_busyWork) m_busyWork();
     const std::uint32_t request = m_segmentRequest.load(std::memory_order_acquire);
     if (request != m_segmentRequestSeen) {
       m_segmentRequestSeen = request;

@@ -40,6 +40,10 @@ class SdoClient final : public can::SdoResponseSink {
 
   // Tests: called on every pass of the busy wait (to step a scripted node or a fake clock).
   void setWaitHook(std::function<void()> hook) { m_waitHook = std::move(hook); }
+  // Work of the waiting thread that must go on during a transfer, called on every pass of the
+  // busy wait: the owner takes frames out of the receive ring, so the reader never stops for want
+  // of room while an answer may be queued behind other traffic. Must be short and not throw.
+  void setBusyWork(std::function<void()> work) { m_busyWork = std::move(work); }
 
  private:
   enum class Kind : std::uint8_t { kNone = 0, kUpload = 2, kDownload = 3 };
@@ -85,6 +89,7 @@ class SdoClient final : public can::SdoResponseSink {
   const std::atomic<std::int32_t>& m_nodeId;
   Clock& m_clock;
   std::function<void()> m_waitHook;
+  std::function<void()> m_busyWork;
 
   Transfer m_transfer;
 

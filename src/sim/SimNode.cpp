@@ -75,7 +75,7 @@ SimNode::~SimNode() { stop(); }
 
 // ---- time ----
 
-void SimNode::step(std::uint32_t nowMs) {
+std::uint32_t SimNode::step(std::uint32_t nowMs) {
   std::lock_guard lock(m_mutex);
   const std::uint32_t elapsed = nowMs - m_nowMs;  // modulo 2^32, so the tick may wrap
   m_nowMs = nowMs;
@@ -90,24 +90,24 @@ void SimNode::step(std::uint32_t nowMs) {
   }
 
   can::CanFrame f{};
-  for (int i = 0; i < kMaxFramesPerStep && m_driver.read(f) == can::kOk; ++i) {
+  int taken = 0;
+  for (; taken < kMaxFramesPerStep && m_driver.read(f) == can::kOk; ++taken) {
     handleFrame(f);
     f = can::CanFrame{};
   }
   runHeartbeat(nowMs);
+  return taken == kMaxFramesPerStep ? 0 : msUntilHeartbeat(nowMs);
 }
 
 bool SimNode::start(Clock& clock) {
   if (m_timer.running()) return false;
-  m_driver.setReceiveNotifier([this] { m_timer.wake(); });
-  return m_timer.start(1, [this, &clock] { step(clock.tickMs()); });
+  return m_timer.startOnFrames(m_driver, [this, &clock] {
+    const std::uint32_t due = step(clock.tickMs());
+    return can::PeriodicTimer::NextRun{due, due != 0};
+  });
 }
 
-void SimNode::stop() {
-  if (!m_timer.running()) return;
-  m_driver.setReceiveNotifier(nullptr);
-  m_timer.stop();
-}
+void SimNode::stop() { m_timer.stop(); }
 
 void SimNode::runHeartbeat(std::uint32_t nowMs) {
   const std::uint32_t period = heartbeatPeriod();
@@ -117,6 +117,13 @@ void SimNode::runHeartbeat(std::uint32_t nowMs) {
   // Keep the cadence; after a long pause start afresh rather than send a burst.
   m_heartbeatFrom += period;
   if (nowMs - m_heartbeatFrom >= period) m_heartbeatFrom = nowMs;
+}
+
+std::uint32_t SimNode::msUntilHeartbeat(std::uint32_t nowMs) const {
+  const std::uint32_t period = heartbeatPeriod();
+  if (period == 0) return kNoWorkDue;
+  const std::uint32_t since = nowMs - m_heartbeatFrom;
+  return since >= period ? 0 : period - since;
 }
 
 std::uint32_t SimNode::heartbeatPeriod() const {
@@ -267,6 +274,7 @@ std::uint32_t SimNode::writeValue(std::uint16_t index, std::uint8_t subIndex,
   if (const std::uint32_t code = ObjectStore::checkLength(*v, bytes.size())) return code;
   v->value.assign(bytes.begin(), bytes.end());
   onValueWritten(*v);
+  m_timer.wake();  // a new heartbeat period takes effect now, not after the runner's idle sleep
   return 0;
 }
 

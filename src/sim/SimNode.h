@@ -58,12 +58,14 @@ class SimNode {
   // Any thread. The first call boots the node (boot-up frame 0x700 + node ID [00], then
   // pre-operational). Every call advances the drive to `nowMs`, handles every frame the driver
   // has queued (up to kMaxFramesPerStep), then runs the heartbeat producer. `nowMs` is a 32-bit
-  // millisecond tick that may wrap.
-  void step(std::uint32_t nowMs);
+  // millisecond tick that may wrap. Returns the milliseconds until the node next has work of its
+  // own (the next heartbeat), kNoWorkDue when it has none, and 0 when frames may still be queued.
+  std::uint32_t step(std::uint32_t nowMs);
+  static constexpr std::uint32_t kNoWorkDue = 0xFFFFFFFF;
 
-  // Runs step() on a thread of its own every millisecond and at once when the driver signals
-  // received frames, with time from `clock` (which must outlive the run). False when already
-  // running.
+  // Runs step() on a thread of its own, with time from `clock` (which must outlive the run):
+  // at once when the driver receives frames, when the next heartbeat is due, and otherwise not
+  // (on a driver that cannot wait for frames, every millisecond). False when already running.
   bool start(Clock& clock = SteadyClock::instance());
   // Stops and joins the runner; afterwards no step runs on it. A no-op when not running.
   void stop();
@@ -102,6 +104,7 @@ class SimNode {
   void handleSync();
   void handleRpdo1(const can::CanFrame& f);
   void runHeartbeat(std::uint32_t nowMs);
+  std::uint32_t msUntilHeartbeat(std::uint32_t nowMs) const;
   void onValueWritten(const Variable& v);
   void applyControlWord(std::uint16_t controlWord);
   // The drive's status word, position and fault into 0x6041, 0x6064, 0x603F and 0x1001.

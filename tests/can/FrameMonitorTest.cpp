@@ -188,6 +188,13 @@ TEST_F(MonitorTest, PeriodIsEmptyUntilTheEleventhFrame) {
   EXPECT_EQ(FrameMonitor::countText(row(0)), "11");
 }
 
+TEST_F(MonitorTest, CountGoesPast32BitsAndShowsInFull) {
+  series("181#01", 1, 0, 10);
+  monitor.rows()[0].count = 0xFFFFFFFFull;  // about 49 days of 1,000 frames/s
+  series("181#01", 1, 10, 10);
+  EXPECT_EQ(FrameMonitor::countText(row(0)), "4294967296");
+}
+
 TEST_F(MonitorTest, PeriodIsSampledAtThe1st11thAnd21stFrame) {
   // The first frame arrives 40 ms after the reader's start: the first sample measures that.
   store("181#01", 40);

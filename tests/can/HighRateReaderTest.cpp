@@ -28,7 +28,7 @@ class RecordingSink final : public SdoResponseSink {
 class ReaderTest : public ::testing::Test {
  protected:
   test::FakeDriver driver;
-  std::unique_ptr<RxRing> ring = std::make_unique<RxRing>();
+  std::unique_ptr<RxRing> ring = std::make_unique<RxRing>(1024);  // small, to fill it
   std::atomic<std::int32_t> nodeId{5};
   test::FakeClock clock{1000};
   RecordingSink sink;
@@ -166,16 +166,16 @@ TEST_F(ReaderTest, FullRingLeavesThe1024thFrameInTheDriver) {
     f.data[1] = static_cast<std::uint8_t>(i >> 8);
     driver.push(f);
   }
-  reader.runOnce();
+  EXPECT_FALSE(reader.runOnce());     // stopped at the full ring, not at an empty driver
   EXPECT_EQ(ring->size(), 1023);
   EXPECT_EQ(driver.queued(), 1u);
   EXPECT_EQ(driver.readCalls, 1023);  // no read is made into a full ring
-  reader.runOnce();
+  EXPECT_FALSE(reader.runOnce());
   EXPECT_EQ(driver.queued(), 1u);     // still waiting: the monitor took nothing
   EXPECT_EQ(driver.readCalls, 1023);
 
   ring->pop();  // the monitor frees one slot
-  reader.runOnce();
+  EXPECT_FALSE(reader.runOnce());
   EXPECT_EQ(driver.queued(), 0u);
   EXPECT_EQ(ring->size(), 1023);
   const auto frames = takeAll();
@@ -196,7 +196,7 @@ TEST_F(ReaderTest, DroppedFramesDoNotUseUpTheRing) {
 TEST_F(ReaderTest, FailedReadEndsTheRunAfterOneCall) {
   // A closed bus or an empty queue: one read per run, nothing stored.
   for (int run = 1; run <= 3; ++run) {
-    reader.runOnce();
+    EXPECT_TRUE(reader.runOnce());
     EXPECT_EQ(driver.readCalls, run);
   }
   EXPECT_EQ(ring->size(), 0);

@@ -36,21 +36,25 @@ TEST(RxRing, EmptyRingHasNoFrontAndAFreeSlot) {
   EXPECT_EQ(ring->tail(), 0);
 }
 
-TEST(RxRing, Holds1023FramesAndRefusesThe1024th) {
+TEST(RxRing, HoldsOneFrameLessThanItsSlotsAndRefusesTheNext) {
   auto ring = std::make_unique<RxRing>();
-  for (std::uint32_t i = 0; i < 1023; ++i) ASSERT_TRUE(store(*ring, numbered(i), i)) << i;
-  EXPECT_EQ(ring->size(), 1023);
+  ASSERT_EQ(ring->slots(), RxRing::kSlots);
+  const std::int32_t n = ring->capacity();
+  EXPECT_EQ(n, RxRing::kSlots - 1);
+  for (std::int32_t i = 0; i < n; ++i) ASSERT_TRUE(store(*ring, numbered(static_cast<std::uint32_t>(i)), 0)) << i;
+  EXPECT_EQ(ring->size(), n);
   EXPECT_EQ(ring->producerSlot(), nullptr);  // the slot at head stays free
-  EXPECT_EQ(ring->head(), 1023);
+  EXPECT_EQ(ring->head(), n);
   ring->pop();
   EXPECT_NE(ring->producerSlot(), nullptr);  // one slot freed: one more fits
-  EXPECT_TRUE(store(*ring, numbered(1023), 1023));
-  EXPECT_EQ(ring->head(), 0);  // advanced modulo 1024
+  EXPECT_TRUE(store(*ring, numbered(1), 1));
+  EXPECT_EQ(ring->head(), 0);  // advanced modulo the slots
   EXPECT_EQ(ring->producerSlot(), nullptr);
+  EXPECT_THROW(RxRing(1000), std::invalid_argument);  // not a power of two
 }
 
 TEST(RxRing, KeepsOrderAcrossTheWrap) {
-  auto ring = std::make_unique<RxRing>();
+  auto ring = std::make_unique<RxRing>(1024);
   std::uint32_t stored = 0, taken = 0;
   // Three passes around the ring in uneven steps.
   for (int round = 0; round < 12; ++round) {
@@ -64,14 +68,15 @@ TEST(RxRing, KeepsOrderAcrossTheWrap) {
       ++taken;
     }
   }
-  EXPECT_GT(stored, 3u * RxRing::kSlots);
+  EXPECT_GT(stored, 3u * 1024);
   EXPECT_EQ(static_cast<std::uint32_t>(ring->size()), stored - taken);
 }
 
-TEST(RxRing, AdvanceWrapsModulo1024) {
-  EXPECT_EQ(RxRing::advance(0), 1);
-  EXPECT_EQ(RxRing::advance(1022), 1023);
-  EXPECT_EQ(RxRing::advance(1023), 0);
+TEST(RxRing, AdvanceWrapsModuloTheSlots) {
+  const RxRing ring(1024);
+  EXPECT_EQ(ring.advance(0), 1);
+  EXPECT_EQ(ring.advance(1022), 1023);
+  EXPECT_EQ(ring.advance(1023), 0);
 }
 
 }  // namespace

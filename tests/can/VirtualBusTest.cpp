@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -94,19 +95,26 @@ TEST(VirtualBus, BoundedQueueDropsAndCountsTheExcess) {
   EXPECT_EQ(readAll(*b), (std::vector<std::string>{"181#00", "181#01", "181#02", "181#03"}));
 }
 
-TEST(VirtualBus, NotifierRunsForEveryQueuedFrameUntilCleared) {
+TEST(VirtualBus, WaitForFramesReturnsOnAFrameOrAnInterruptAndOtherwiseSleeps) {
   auto bus = VirtualBus::create();
-  auto a = bus->endpoint(), b = bus->endpoint(2);
+  auto a = bus->endpoint(), b = bus->endpoint();
   a->open(k500k, 0);
   b->open(k500k, 0);
-  int calls = 0;
-  b->setReceiveNotifier([&] { ++calls; });
-  for (int i = 0; i < 3; ++i) a->write(test::frame("181#01"));  // the third is dropped
-  EXPECT_EQ(calls, 2);
-  b->setReceiveNotifier(nullptr);
-  readAll(*b);
+  using Steady = std::chrono::steady_clock;
+  auto waited = [&](std::uint32_t timeoutMs) {
+    const auto t0 = Steady::now();
+    EXPECT_TRUE(b->waitForFrames(timeoutMs));
+    return Steady::now() - t0;
+  };
+  EXPECT_GE(waited(30), std::chrono::milliseconds(30));  // nothing came: the whole time-out
   a->write(test::frame("181#01"));
-  EXPECT_EQ(calls, 2);
+  EXPECT_LT(waited(60'000), std::chrono::seconds(30));   // a frame is waiting: at once
+  readAll(*b);
+  b->interruptWait();                                    // sticky until the next wait
+  EXPECT_LT(waited(60'000), std::chrono::seconds(30));
+  std::thread writer([&] { a->write(test::frame("181#02")); });
+  EXPECT_LT(waited(60'000), std::chrono::seconds(30));   // woken by a frame that arrives
+  writer.join();
 }
 
 TEST(VirtualBus, VersionTextIsATerminatedDescription) {

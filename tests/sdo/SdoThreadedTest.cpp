@@ -54,35 +54,21 @@ class SlowClock final : public Clock {
 class ThreadedNode {
  public:
   explicit ThreadedNode(can::VirtualBusEndpoint& port) : m_port(port) {
-    m_port.setReceiveNotifier([this] {
-      std::lock_guard lock(m_mutex);
-      m_pending = true;
-      m_cv.notify_one();
-    });
     m_thread = std::thread([this] { run(); });
   }
   ~ThreadedNode() {
-    {
-      std::lock_guard lock(m_mutex);
-      m_stop = true;
-    }
-    m_cv.notify_one();
+    m_stop.store(true);
+    m_port.interruptWait();
     m_thread.join();
-    m_port.setReceiveNotifier(nullptr);
   }
 
  private:
   void run() {
-    for (;;) {
-      {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [this] { return m_pending || m_stop; });
-        if (m_stop) return;
-        m_pending = false;
-      }
+    while (!m_stop.load()) {
       can::CanFrame f;
       while (m_port.read(f) == can::kOk)
         if (f.id == can::kSdoRequestBase + kNode && f.len == 8) answer(f);
+      m_port.waitForFrames(1000);
     }
   }
 
@@ -162,10 +148,7 @@ class ThreadedNode {
 
   can::VirtualBusEndpoint& m_port;
   std::thread m_thread;
-  std::mutex m_mutex;
-  std::condition_variable m_cv;
-  bool m_pending = false;  // under m_mutex
-  bool m_stop = false;     // under m_mutex
+  std::atomic<bool> m_stop{false};  // written by the test's thread
   // The node's thread only:
   std::map<std::pair<std::int32_t, std::int32_t>, std::uint32_t> m_values;
   std::string m_text;
@@ -202,8 +185,7 @@ TEST(SdoClientThreaded, ThousandsOfTransfersThroughTheReaderThread) {
 
   ThreadedNode node(*device);
   can::PeriodicTimer timer;
-  host->setReceiveNotifier([&timer] { timer.wake(); });
-  ASSERT_TRUE(timer.start(1, [&reader] { reader.runOnce(); }));
+  ASSERT_TRUE(timer.startOnFrames(*host, [&reader] { return reader.runScheduled(1); }));
 
   constexpr int kTransfers = 3000;
   int written = 0, readBack = 0, strings = 0, aborts = 0;
@@ -255,7 +237,6 @@ TEST(SdoClientThreaded, ThousandsOfTransfersThroughTheReaderThread) {
     }
   }
   timer.stop();
-  host->setReceiveNotifier(nullptr);
 
   EXPECT_EQ(firstFailure, "");
   EXPECT_EQ(written + readBack + strings + aborts, kTransfers);
