@@ -1,10 +1,12 @@
-// SDO round trips: bench_sdo [--reads N] [--uploads N]
-// Busprobe's SDO engine and high-rate reader, wired as the window wires them, against the
+// SDO round trips: bench_sdo [--reads N] [--uploads N] [--load FPS]
+// Busprobe's SDO engine and high-rate reader, wired by app::Session as the window wires them (the
+// reader woken by frames, the waiting thread draining the ring into the monitor), against the
 // simulated drive on the in-process virtual bus, each side on its own thread. Measures the
 // expedited upload of the status word 0x6041 (N reads, default 1000: median and 99th percentile)
-// and the segmented upload of a 256-byte VISIBLE_STRING (N uploads, default 100), once with the
-// reader woken by the driver's receive notifier and once, as the baseline, with the reader on its
-// 1 ms period alone. Beside them, the time the same frames take on a real 1 Mbit/s bus.
+// and the segmented upload of a 256-byte VISIBLE_STRING (N uploads, default 100), once on a quiet
+// bus and once while another endpoint offers other traffic (default 9,000 frames/s: other nodes'
+// PDOs, SDO responses and heartbeats). A failed transfer (timeout, abort, wrong value) is counted,
+// and its time kept. Beside them, the time the same frames take on a real 1 Mbit/s bus.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -58,13 +60,12 @@ std::string benchEds() {
 // Busprobe's session and the drive on one virtual bus.
 class Rig {
  public:
-  explicit Rig(bool wokenByNotifier) : m_session(m_bus->endpoint()) {
-    // As the window's start-up: open at 500 kbit/s, node 5, the reader every millisecond.
-    if (m_session.driver->open(can::kBitRateTable[can::kDefaultBitRateIndex].code, 0) != can::kOk)
+  Rig() : m_session(takeDriver()) {
+    // As the window's start-up: open at 500 kbit/s, node 5, start the reader.
+    if (m_driver->open(can::kBitRateTable[can::kDefaultBitRateIndex].code, 0) != can::kOk)
       throw Error("the virtual bus did not open");
     m_session.nodeId.store(kNode, std::memory_order_relaxed);
-    if (wokenByNotifier) m_session.driver->setReceiveNotifier([this] { m_session.timer.wake(); });
-    m_session.timer.start(m_session.timerResolution, [this] { m_session.reader.runOnce(); });
+    if (!m_session.startReader()) throw Error("the reader did not start");
 
     m_nodePort->open(can::kBitRateTable[can::kDefaultBitRateIndex].code, 0);
     m_node = std::make_unique<sim::SimNode>(*m_nodePort, static_cast<std::uint8_t>(kNode), benchEds());
@@ -80,19 +81,72 @@ class Rig {
   Rig& operator=(const Rig&) = delete;
   ~Rig() {
     m_node->stop();
-    m_session.timer.stop();
-    m_session.driver->setReceiveNotifier(nullptr);
-    m_session.driver->close();
+    m_session.stopReader();
+    m_driver->close();
     m_nodePort->close();
   }
 
-  sdo::SdoClient& sdo() { return m_session.sdo; }
+  can::VirtualBus& bus() { return *m_bus; }
+  app::Session& session() { return m_session; }
+  can::VirtualBusEndpoint& driver() { return *m_driver; }
+  can::VirtualBusEndpoint& nodePort() { return *m_nodePort; }
 
  private:
+  std::unique_ptr<can::CanDriver> takeDriver() {
+    auto ep = m_bus->endpoint();
+    m_driver = ep.get();
+    return ep;
+  }
+
   std::shared_ptr<can::VirtualBus> m_bus = can::VirtualBus::create();
   std::unique_ptr<can::VirtualBusEndpoint> m_nodePort = m_bus->endpoint();
+  can::VirtualBusEndpoint* m_driver = nullptr;  // owned by the session
   app::Session m_session;
   std::unique_ptr<sim::SimNode> m_node;
+};
+
+// Other traffic from an endpoint of its own, at a fixed rate (absolute deadlines) until stopped:
+// PDOs, SDO responses and heartbeats of nodes 1..9 other than node 5, lengths 0..8.
+class Load {
+ public:
+  Load(can::VirtualBus& bus, double rate) : m_port(bus.endpoint()) {
+    m_port->open(can::kBitRateTable[can::kDefaultBitRateIndex].code, 0);
+    std::vector<std::uint32_t> ids;
+    for (std::uint32_t node : {1, 2, 3, 4, 6, 7, 8, 9})
+      for (std::uint32_t base : {0x180, 0x280, 0x380, 0x480, 0x580, 0x700}) ids.push_back(base + node);
+    m_thread = std::thread([this, rate, ids] {
+      const auto t0 = SteadyTime::now();
+      const std::chrono::duration<double> gap(1.0 / rate);
+      for (std::uint64_t i = 0; !m_stop.load(std::memory_order_relaxed); ++i) {
+        const auto due = t0 + std::chrono::duration_cast<SteadyTime::duration>(gap * static_cast<double>(i));
+        if (SteadyTime::now() < due) std::this_thread::sleep_until(due);
+        can::CanFrame f;
+        f.id = ids[i % ids.size()];
+        f.len = static_cast<std::uint8_t>((i * 7) % 9);
+        for (std::size_t b = 0; b < f.len; ++b) f.data[b] = static_cast<std::uint8_t>(i >> (8 * (b % 4)));
+        m_port->write(f);
+        m_offered = i + 1;
+      }
+    });
+  }
+  Load(const Load&) = delete;
+  Load& operator=(const Load&) = delete;
+  ~Load() { stop(); }
+  // Frames offered in all.
+  std::uint64_t stop() {
+    if (m_thread.joinable()) {
+      m_stop.store(true);
+      m_thread.join();
+      m_port->close();
+    }
+    return m_offered;
+  }
+
+ private:
+  std::unique_ptr<can::VirtualBusEndpoint> m_port;
+  std::atomic<bool> m_stop{false};
+  std::uint64_t m_offered = 0;  // the load thread's until it is joined
+  std::thread m_thread;
 };
 
 od::ObjectEntry makeEntry(std::int32_t index, std::int8_t dataType, const char* name) {
@@ -108,6 +162,7 @@ struct Figures {
   double median = 0;
   double p99 = 0;
   double mean = 0;  // a segmented upload costs about its round trips times this mean
+  int failed = 0;   // timed out, aborted or wrong value
 };
 
 Figures figuresOf(std::vector<double> ms) {
@@ -123,37 +178,75 @@ Figures figuresOf(std::vector<double> ms) {
   return f;
 }
 
-// Times `count` transfers of the entry, after a few unmeasured ones; checks every result.
+// Times `count` transfers of the entry, after a few unmeasured ones; counts the failed ones.
 template <typename Check>
 Figures timeTransfers(sdo::SdoClient& client, od::ObjectEntry entry, int count, Check check) {
   std::vector<double> ms;
   ms.reserve(static_cast<std::size_t>(count));
+  int failed = 0;
   for (int i = -5; i < count; ++i) {
     entry.value = 0;
     entry.textValue.clear();
     const auto t0 = SteadyTime::now();
-    client.TransferSdo(entry);
+    bool ok = true;
+    try {
+      client.TransferSdo(entry);
+    } catch (const std::exception&) {
+      ok = false;
+    }
     const double took = std::chrono::duration<double, std::milli>(SteadyTime::now() - t0).count();
-    if (!check(entry)) throw Error("wrong value read");
-    if (i >= 0) ms.push_back(took);
+    ok = ok && check(entry);
+    if (i < 0) continue;
+    ms.push_back(took);
+    if (!ok) ++failed;
   }
-  return figuresOf(ms);
+  Figures f = figuresOf(ms);
+  f.failed = failed;
+  return f;
 }
 
 struct Run {
   Figures expedited;
   Figures segmented;
+  double seconds = 0;              // of the whole run
+  std::uint64_t loadOffered = 0;  // other traffic offered during the run
+  std::uint64_t inMonitor = 0;    // of them, frames in the monitor rows at the end
+  std::uint64_t dropped = 0;      // dropped by Busprobe's driver queue
+  std::uint64_t nodeDropped = 0;  // dropped by the node's driver queue
 };
 
-Run measure(bool wokenByNotifier, int reads, int uploads) {
-  Rig rig(wokenByNotifier);
+Run measure(double loadRate, int reads, int uploads) {
+  Rig rig;
+  std::unique_ptr<Load> load;
+  const auto t0 = SteadyTime::now();
+  if (loadRate > 0) {
+    // One monitor tick's worth of other traffic is already waiting when the first transfer begins.
+    load = std::make_unique<Load>(rig.bus(), loadRate);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  sdo::SdoClient& client = rig.session().sdo;
   Run r;
-  r.expedited = timeTransfers(rig.sdo(), makeEntry(0x6041, od::kUnsigned16, "Statusword"), reads,
+  r.expedited = timeTransfers(client, makeEntry(0x6041, od::kUnsigned16, "Statusword"), reads,
                               [](const od::ObjectEntry& e) { return e.value == 0x0040; });
   const std::string expected = longText();
-  r.segmented = timeTransfers(rig.sdo(), makeEntry(kLongTextIndex, od::kVisibleString, "Long text"), uploads,
+  r.segmented = timeTransfers(client, makeEntry(kLongTextIndex, od::kVisibleString, "Long text"), uploads,
                               [&](const od::ObjectEntry& e) { return e.textValue == expected; });
+  if (load) r.loadOffered = load->stop();
+  r.seconds = std::chrono::duration<double>(SteadyTime::now() - t0).count();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reader takes the last frames
+  app::Session& s = rig.session();
+  s.monitor.drain(s.ring);
+  for (const auto& row : s.monitor.rows())
+    if (row.last.id != sim::SimNode::kErrorControlBase + kNode) r.inMonitor += row.count;  // not the node's own
+  r.dropped = rig.driver().droppedFrames();
+  r.nodeDropped = rig.nodePort().droppedFrames();
   return r;
+}
+
+void printRow(const char* label, double quiet, double loaded, double wire) {
+  char w[32] = "";
+  if (wire > 0) std::snprintf(w, sizeof w, "%.3f", wire);
+  std::printf("%-44s %14.3f %14.3f %16s\n", label, quiet, loaded, w);
 }
 
 }  // namespace
@@ -161,43 +254,54 @@ Run measure(bool wokenByNotifier, int reads, int uploads) {
 int main(int argc, char** argv) {
   int reads = 1000;
   int uploads = 100;
+  double loadRate = 9000;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--reads") == 0 && i + 1 < argc) {
       reads = std::max(1, std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--uploads") == 0 && i + 1 < argc) {
       uploads = std::max(1, std::atoi(argv[++i]));
+    } else if (std::strcmp(argv[i], "--load") == 0 && i + 1 < argc) {
+      loadRate = std::max(1.0, std::atof(argv[++i]));
     } else {
-      std::fprintf(stderr, "usage: bench_sdo [--reads N] [--uploads N]\n");
+      std::fprintf(stderr, "usage: bench_sdo [--reads N] [--uploads N] [--load FPS]\n");
       return 2;
     }
   }
 
-  Run woken;
-  Run polled;
+  Run quiet;
+  Run loaded;
   try {
-    woken = measure(true, reads, uploads);
-    polled = measure(false, reads, uploads);
+    quiet = measure(0, reads, uploads);
+    loaded = measure(loadRate, reads, uploads);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_sdo: %s\n", e.what());
     return 1;
   }
 
   std::printf("SDO client against the simulated drive on the virtual bus (node 5), times in ms\n");
-  std::printf("%-44s %14s %14s %16s\n", "", "reader woken", "1 ms polling", "1 Mbit/s wire");
+  char loadLabel[32];
+  std::snprintf(loadLabel, sizeof loadLabel, "%.0f frames/s", loadRate);
+  std::printf("%-44s %14s %14s %16s\n", "", "quiet bus", loadLabel, "1 Mbit/s wire");
   char label[64];
   std::snprintf(label, sizeof label, "expedited upload 0x6041, median of %d", reads);
-  std::printf("%-44s %14.3f %14.3f %16.3f\n", label, woken.expedited.median, polled.expedited.median,
-              kExpeditedWireMs);
-  std::printf("%-44s %14.3f %14.3f %16s\n", "expedited upload 0x6041, 99th percentile", woken.expedited.p99,
-              polled.expedited.p99, "");
-  std::printf("%-44s %14.3f %14.3f %16s\n", "expedited upload 0x6041, mean", woken.expedited.mean,
-              polled.expedited.mean, "");
+  printRow(label, quiet.expedited.median, loaded.expedited.median, kExpeditedWireMs);
+  printRow("expedited upload 0x6041, 99th percentile", quiet.expedited.p99, loaded.expedited.p99, 0);
+  printRow("expedited upload 0x6041, mean", quiet.expedited.mean, loaded.expedited.mean, 0);
+  std::printf("%-44s %14d %14d\n", "expedited upload 0x6041, failed", quiet.expedited.failed,
+              loaded.expedited.failed);
   std::snprintf(label, sizeof label, "256-byte segmented upload, median of %d", uploads);
-  std::printf("%-44s %14.3f %14.3f %16.3f\n", label, woken.segmented.median, polled.segmented.median,
-              kSegmentedWireMs);
-  std::printf("%-44s %14.3f %14.3f %16s\n", "256-byte segmented upload, 99th percentile", woken.segmented.p99,
-              polled.segmented.p99, "");
+  printRow(label, quiet.segmented.median, loaded.segmented.median, kSegmentedWireMs);
+  printRow("256-byte segmented upload, 99th percentile", quiet.segmented.p99, loaded.segmented.p99, 0);
+  std::printf("%-44s %14d %14d\n", "256-byte segmented upload, failed", quiet.segmented.failed,
+              loaded.segmented.failed);
   std::printf("(wire: %d frames of 8 bytes at %.0f us each; %d segments of 7 bytes)\n",
               2 * (1 + kSegments), kFrameMs * 1000.0, kSegments);
-  return 0;
+  std::printf("other traffic: %llu frames offered in %.2f s, %llu in the monitor, %llu dropped by Busprobe's driver queue,"
+              " %llu by the node's\n",
+              static_cast<unsigned long long>(loaded.loadOffered), loaded.seconds, static_cast<unsigned long long>(loaded.inMonitor),
+              static_cast<unsigned long long>(loaded.dropped), static_cast<unsigned long long>(loaded.nodeDropped));
+  const bool allOk = quiet.expedited.failed + quiet.segmented.failed + loaded.expedited.failed +
+                         loaded.segmented.failed == 0;
+  std::printf("all transfers succeeded: %s\n", allOk ? "yes" : "NO");
+  return allOk ? 0 : 1;
 }

@@ -12,6 +12,7 @@
 #include "app/WindowStyle.h"
 #include "app/frmInput1.h"
 #include "can/BitRate.h"
+#include "can/DriverErrors.h"
 #include "usersdo/SdoListFile.h"
 
 namespace bp::app {
@@ -58,6 +59,9 @@ void TfrmBPX::buildLayout() {
 
   lvReceived = place(new QTreeWidget(this), "lvReceived", 416, 96, 401, 281);
   lvReceived->setRootIsDecorated(false);
+  // One line per row: the view never measures rows again when their texts change, which keeps a
+  // monitor tick of a saturated bus with hundreds of identifiers to about a millisecond.
+  lvReceived->setUniformRowHeights(true);
   lvReceived->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvReceived->setHeaderLabels({QStringLiteral("Message ID"), QStringLiteral("Length"), QStringLiteral("Data"),
                                QStringLiteral("Period"), QStringLiteral("Count")});
@@ -162,22 +166,14 @@ void TfrmBPX::startUp() {
     settings.setValue(QStringLiteral("EDSFileName"), name);
   }
 
-  m_session.busOpen = false;
-  openBus(can::kBitRateTable[can::kDefaultBitRateIndex].code);
-  if (m_session.busOpen) {
-    char version[can::kVersionTextSize] = {};
-    if (m_session.driver->versionText(version) == can::kOk) {
-      version[can::kVersionTextSize - 1] = '\0';
-      lblVersion->setText(QStringLiteral("Peak Can interface:\n") + textFromBytes(version));
-      fitLabel(lblVersion);
-    }
-  }
-
   for (int i = 0; i <= 127; ++i) cbNodeID->addItem(QString::number(i));
   cbNodeID->setCurrentIndex(5);
   m_session.nodeId.store(5, std::memory_order_relaxed);
   connect(cbNodeID, &QComboBox::currentIndexChanged, this, &TfrmBPX::cbNodeIDChange);
 
+  // The rate changes only by a pick in the list, which re-opens the bus: the box never shows a
+  // rate the bus was not opened at.
+  cbSpeed->setPickInListOnly(true);
   for (const auto& row : can::kBitRateTable)
     cbSpeed->addItem(QString::fromLatin1(row.text.data(), static_cast<qsizetype>(row.text.size())));
   cbSpeed->setCurrentIndex(can::kDefaultBitRateIndex);
@@ -185,11 +181,10 @@ void TfrmBPX::startUp() {
   for (const char* pdo : {"PDO1", "PDO2", "PDO3", "PDO4"}) cbRxPdoNo->addItem(QString::fromLatin1(pdo));
   cbRxPdoNo->setCurrentIndex(0);
 
-  // The reader's thread: every millisecond, and at once when the driver signals frames.
+  // The bus at 500 kb/s; the reader's thread starts with it.
   m_session.timerResolution = can::PeriodicTimer::minPeriodMs();
-  if (m_session.busOpen) {
-    m_timerStarted = m_session.startReader();
-  }
+  m_session.busOpen = false;
+  openBus(can::kBitRateTable[can::kDefaultBitRateIndex].code);
   tiBufferReader->start();
 
   btnEDSLoadClick();
@@ -227,7 +222,37 @@ void TfrmBPX::shutDown() {
   m_session.driver->close();
 }
 
-void TfrmBPX::openBus(std::uint16_t code) { m_session.busOpen = m_session.driver->open(code, 0) == can::kOk; }
+// Opens the bus with the Speed row's code and shows the outcome in lblVersion's second line; the
+// reader runs whenever the bus is open, whichever open succeeded first.
+void TfrmBPX::openBus(std::uint16_t code) {
+  const std::uint32_t result = m_session.driver->open(code, 0);
+  m_session.busOpen = result == can::kOk;
+  QString outcome;
+  if (m_session.busOpen) {
+    if (!m_session.timer.running() && m_session.startReader()) m_timerStarted = true;
+    char version[can::kVersionTextSize] = {};
+    QString name = QStringLiteral("CAN interface");
+    if (m_session.driver->versionText(version) == can::kOk) {
+      version[can::kVersionTextSize - 1] = '\0';
+      name = textFromBytes(version);
+    }
+    QString rate;
+    for (std::size_t i = 0; i < can::kBitRateTable.size(); ++i)
+      if (can::kBitRateTable[i].code == code) rate = cbSpeed->itemText(static_cast<int>(i));
+    outcome = name + QStringLiteral(" at ") + rate;
+  } else {
+    outcome = QString::fromStdString(can::openErrorMessage(result));
+  }
+  lblVersion->setText(QStringLiteral("Peak Can interface:\n") + outcome);
+  // A long text wraps before the Speed column rather than run under the controls beside it.
+  constexpr int kVersionWidth = 232;
+  lblVersion->setWordWrap(false);
+  fitLabel(lblVersion);
+  if (lblVersion->width() > kVersionWidth) {
+    lblVersion->setWordWrap(true);
+    lblVersion->resize(kVersionWidth, lblVersion->heightForWidth(kVersionWidth));
+  }
+}
 
 void TfrmBPX::btnCloseClick() { close(); }
 
@@ -246,9 +271,9 @@ void TfrmBPX::cbSpeedCloseUp() {
 
 void TfrmBPX::tiBufferReaderTimer() {
   auto& rows = m_session.monitor.rows();
-  const std::size_t before = rows.size();
   m_session.monitor.drain(m_session.ring);
-  for (std::size_t i = before; i < rows.size(); ++i) {
+  // Rows made since the last tick, here or while an SDO transfer waited.
+  for (std::size_t i = m_monitorItems.size(); i < rows.size(); ++i) {
     auto* item = new QTreeWidgetItem;
     item->setText(0, QString::fromStdString(can::FrameMonitor::captionText(rows[i])));
     m_monitorItems.push_back(item);

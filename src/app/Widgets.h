@@ -6,18 +6,32 @@
 namespace bp::app {
 
 // A pick-only combo box that reports every close of its drop-down list, whether or not the
-// selection changed.
+// selection changed: closeUp comes once per close, after a pick has set the current index (at once
+// when an item was picked; from the event loop when the list closed without a pick, e.g. Escape).
 class CloseUpComboBox : public QComboBox {
   Q_OBJECT
  public:
-  using QComboBox::QComboBox;
+  explicit CloseUpComboBox(QWidget* parent = nullptr);
   void showPopup() override;
   void hidePopup() override;
+
+  // When set, the closed box ignores the wheel, the arrow, page, Home and End keys and typed
+  // characters: its item changes only by a pick in the drop-down list. Off by default.
+  void setPickInListOnly(bool on) { m_pickInListOnly = on; }
+
  signals:
   void closeUp();
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
  private:
-  bool m_popupShown = false;  // hidePopup also runs when the widget is hidden
+  void finishCloseUp();
+
+  bool m_popupShown = false;      // hidePopup also runs when the widget is hidden
+  bool m_closeUpPending = false;  // the list closed; closeUp not yet emitted
+  bool m_pickInListOnly = false;
 };
 
 // A report list view whose drag-and-drop and key-release events go to handlers of the window.

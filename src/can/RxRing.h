@@ -25,13 +25,14 @@ class RxRing {
  public:
   static constexpr std::int32_t kSlots = 16384;
 
-  // A ring of `slots` slots (a power of two, at least 2; tests use small rings).
-  explicit RxRing(std::int32_t slots = kSlots)
-      : m_mask(validSlots(slots) - 1), m_slots(std::make_unique<RingSlot[]>(static_cast<std::size_t>(slots))) {}
+  // A ring of `slotCount` slots (a power of two, at least 2; tests use small rings).
+  explicit RxRing(std::int32_t slotCount = kSlots)
+      : m_mask(validSlotCount(slotCount) - 1),
+        m_slots(std::make_unique<RingSlot[]>(static_cast<std::size_t>(slotCount))) {}
   RxRing(const RxRing&) = delete;
   RxRing& operator=(const RxRing&) = delete;
 
-  std::int32_t slots() const noexcept { return m_mask + 1; }
+  std::int32_t slotCount() const noexcept { return m_mask + 1; }
   std::int32_t capacity() const noexcept { return m_mask; }  // frames it holds at most
   std::int32_t advance(std::int32_t index) const noexcept { return (index + 1) & m_mask; }
 
@@ -67,9 +68,9 @@ class RxRing {
   std::int32_t tail() const noexcept { return m_tail.load(std::memory_order_acquire); }
 
  private:
-  static std::int32_t validSlots(std::int32_t slots) {
-    if (slots < 2 || (slots & (slots - 1)) != 0) throw std::invalid_argument("ring slots: a power of two");
-    return slots;
+  static std::int32_t validSlotCount(std::int32_t n) {
+    if (n < 2 || (n & (n - 1)) != 0) throw std::invalid_argument("ring slots: a power of two");
+    return n;
   }
 
   const std::int32_t m_mask;

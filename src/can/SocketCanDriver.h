@@ -65,8 +65,9 @@ class SocketCanDriver final : public CanDriver {
   void interruptWait() noexcept override;
 
   // Frames the kernel dropped because the socket's receive queue was full (counted per socket:
-  // 0 after open). The kernel reports the count with each frame it delivers, so drops show once
-  // a frame queued after them has been read. Any thread.
+  // 0 after open). The kernel reports the count with each frame it delivers, and the driver
+  // asks for it whenever a read finds the queue empty, so every drop shows once the queue has
+  // been read empty. Any thread.
   std::uint32_t kernelDrops() const noexcept { return m_kernelDrops.load(std::memory_order_relaxed); }
   // The receive buffer size the kernel granted at the last open, in bytes (0 before).
   int receiveBufferBytes() const noexcept { return m_rcvBufBytes.load(std::memory_order_relaxed); }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "can/BitRate.h"
+#include "can/DriverErrors.h"
 #include "can/SocketCanDriver.h"
 #include "od/EdsReader.h"
 #include "sim/DemoEds.h"
@@ -136,15 +137,6 @@ std::optional<std::string> readFile(const std::string& name, std::string& error)
   return bytes;
 }
 
-const char* openFailureText(std::uint32_t code) {
-  switch (code) {
-    case bp::can::kErrNoInterface: return "no such CAN interface, or it is down";
-    case bp::can::kErrBitRate: return "it runs at another bit rate, which this process may not change";
-    case bp::can::kErrIllegalParam: return "the bit rate is not accepted";
-    default: return "the system refused the socket";
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -195,7 +187,7 @@ int main(int argc, char** argv) {
   bp::can::SocketCanDriver driver(channel);
   bp::sim::SimNode node(driver, static_cast<std::uint8_t>(options->nodeId), dictionary);
   if (const std::uint32_t code = driver.open(bp::can::kBitRateTable[bp::can::kDefaultBitRateIndex].code, 0)) {
-    fail("cannot open CAN interface '" + channel + "': " + openFailureText(code));
+    fail("CAN interface '" + channel + "': " + bp::can::openErrorMessage(code));
     return kExitRunFailed;
   }
 

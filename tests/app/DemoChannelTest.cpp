@@ -20,7 +20,7 @@ TEST_F(DemoChannel, NodeBootsIntoTheMonitorAndServesTheSampleDictionary) {
     app::TfrmInput dialog(&w);
     w.setInputDialog(&dialog);
     channel.startPeer();
-    EXPECT_EQ(w.lblVersion->text(), "Peak Can interface:\nVirtual CAN bus (in-process)");
+    EXPECT_EQ(w.lblVersion->text(), "Peak Can interface:\nVirtual CAN bus (in-process) at 500 kb/s");
 
     // The boot-up frame shows within a tick or two.
     QElapsedTimer t;

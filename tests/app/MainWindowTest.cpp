@@ -1,9 +1,11 @@
 // The main window: layout, start-up, bus opening, node selection, default error handler.
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTreeWidget>
 
 #include "WindowFixture.h"
@@ -22,7 +24,7 @@ struct ControlRow {
 };
 
 const ControlRow kControls[] = {
-    {"lblVersion", "QLabel", "lblVersion", 8, 8, 45, 13, -1},
+    {"lblVersion", "QLabel", "Peak Can interface:\nFake driver 1.0 at 500 kb/s", 8, 8, 45, 13, -1},
     {"Label7", "QLabel", "Speed", 248, 40, 31, 13, -1},
     {"cbSpeed", "bp::app::CloseUpComboBox", "500 kb/s", 304, 37, 121, 21, 21},
     {"Label2", "QLabel", "Node ID", 320, 12, 40, 13, -1},
@@ -69,7 +71,7 @@ QString captionOf(QWidget* w) {
 using MainWindow = WindowTest;
 
 TEST_F(MainWindow, EveryControlHasItsNameKindCaptionAndBounds) {
-  auto& w = open([](FakeDriver& d) { d.openResult = 1; });  // no adapter: lblVersion keeps its text
+  auto& w = open();
   EXPECT_EQ(w.windowTitle(), "Travik Busprobe V2.2");
   EXPECT_EQ(w.size(), QSize(832, 716));
   for (const auto& row : kControls) {
@@ -151,7 +153,7 @@ TEST_F(MainWindow, OpensTheBusAt500kAndShowsTheDriverVersion) {
   ASSERT_EQ(driver->openCodes.size(), 1u);
   EXPECT_EQ(driver->openCodes[0], 0x001C);
   EXPECT_TRUE(w.session().busOpen);
-  EXPECT_EQ(w.lblVersion->text(), "Peak Can interface:\nFake driver 1.0");
+  EXPECT_EQ(w.lblVersion->text(), "Peak Can interface:\nFake driver 1.0 at 500 kb/s");
   EXPECT_TRUE(w.session().timer.running());
   EXPECT_EQ(w.cbSpeed->count(), 9);
   EXPECT_EQ(w.cbSpeed->currentIndex(), 7);
@@ -161,23 +163,25 @@ TEST_F(MainWindow, OpensTheBusAt500kAndShowsTheDriverVersion) {
   EXPECT_EQ(w.cbRxPdoNo->itemText(3), "PDO4");
 }
 
-TEST_F(MainWindow, WithoutAdapterTheWindowOpensWithTheDesignVersionText) {
+TEST_F(MainWindow, WithoutAdapterTheLabelShowsWhyAndALaterOpenStartsTheReader) {
   auto& w = open([](FakeDriver& d) { d.openResult = can::kErrNoInterface; });
   EXPECT_FALSE(w.session().busOpen);
-  EXPECT_EQ(w.lblVersion->text(), "lblVersion");
+  EXPECT_EQ(w.lblVersion->text(),
+            "Peak Can interface:\nOpen failed: no such CAN interface, or it is down (errorcode = 256)");
   EXPECT_EQ(w.cbSpeed->currentText(), "500 kb/s");
   EXPECT_FALSE(w.session().timer.running());
-  // Choosing a rate later opens the bus, but no reader runs.
+  // Choosing a rate later opens the bus and starts the reader.
   driver->openResult = 0;
   w.cbSpeedCloseUp();
   EXPECT_TRUE(w.session().busOpen);
-  EXPECT_FALSE(w.session().timer.running());
+  EXPECT_TRUE(w.session().timer.running());
+  EXPECT_EQ(w.lblVersion->text(), "Peak Can interface:\nFake driver 1.0 at 500 kb/s");
 }
 
-TEST_F(MainWindow, AFailedVersionTextKeepsTheDesignText) {
+TEST_F(MainWindow, AFailedVersionTextNamesACanInterface) {
   auto& w = open([](FakeDriver& d) { d.versionResult = 7; });
   EXPECT_TRUE(w.session().busOpen);
-  EXPECT_EQ(w.lblVersion->text(), "lblVersion");
+  EXPECT_EQ(w.lblVersion->text(), "Peak Can interface:\nCAN interface at 500 kb/s");
 }
 
 TEST_F(MainWindow, SpeedCloseUpReopensTheBusEvenOnTheSameItem) {
@@ -189,24 +193,82 @@ TEST_F(MainWindow, SpeedCloseUpReopensTheBusEvenOnTheSameItem) {
   ASSERT_EQ(driver->openCodes.size(), 3u);
   EXPECT_EQ(driver->openCodes[1], 0x001C);
   EXPECT_EQ(driver->openCodes[2], 0x0014);
-  // A failed open leaves the chosen rate shown and marks the bus closed internally only.
-  driver->openResult = 5;
+  EXPECT_EQ(w.lblVersion->text(), "Peak Can interface:\nFake driver 1.0 at 1mb/s");
+  // A failed open leaves the chosen rate shown, marks the bus closed and tells why in the label;
+  // the reader runs on.
+  driver->openResult = can::kErrBitRate;
   w.cbSpeed->setCurrentIndex(0);
   w.cbSpeedCloseUp();
   EXPECT_FALSE(w.session().busOpen);
   EXPECT_EQ(w.cbSpeed->currentText(), "5 kb/s");
   EXPECT_EQ(driver->openCodes.back(), 0x7F7F);
+  EXPECT_EQ(w.lblVersion->text(),
+            "Peak Can interface:\nOpen failed: it runs at another bit rate, which this process may not change "
+            "(errorcode = 512)");
+  EXPECT_TRUE(w.session().timer.running());
 }
 
-TEST_F(MainWindow, ClosingTheDropDownListReopensButHidingTheWindowDoesNot) {
+TEST_F(MainWindow, ClosingTheListReopensTheBusOnceAtThePickedRate) {
   auto& w = open();
   w.show();
+  QSignalSpy closeUps(w.cbSpeed, &app::CloseUpComboBox::closeUp);
+  QAbstractItemView* list = w.cbSpeed->view();
+  // By keyboard: from "500 kb/s" one down to "1mb/s".
   w.cbSpeed->showPopup();
-  w.cbSpeed->hidePopup();
-  EXPECT_EQ(driver->closeCalls, 1);
-  EXPECT_EQ(driver->openCalls, 2);
+  ASSERT_TRUE(list->isVisible());
+  QTest::keyClick(list, Qt::Key_Down);
+  QTest::keyClick(list, Qt::Key_Return);
+  EXPECT_EQ(driver->openCodes.back(), 0x0014);
+  EXPECT_TRUE(w.lblVersion->text().endsWith(" at 1mb/s")) << w.lblVersion->text().toStdString();
+  // By mouse: a click on "125 kb/s".
+  w.cbSpeed->showPopup();
+  ASSERT_TRUE(list->isVisible());
+  const QRect item = list->visualRect(list->model()->index(5, 0));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+  EXPECT_EQ(driver->openCodes.back(), 0x031C);
+  EXPECT_TRUE(w.lblVersion->text().endsWith(" at 125 kb/s")) << w.lblVersion->text().toStdString();
+  // Escape picks nothing and still re-opens, at the current item.
+  w.cbSpeed->showPopup();
+  QTest::keyClick(list, Qt::Key_Escape);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(driver->openCodes, (std::vector<std::uint16_t>{0x001C, 0x0014, 0x031C, 0x031C}));
+  EXPECT_EQ(driver->closeCalls, 3);
+  EXPECT_EQ(closeUps.count(), 3) << "once per close";
+  // Hiding the window with the list closed re-opens nothing.
   w.hide();
-  EXPECT_EQ(driver->openCalls, 2);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(driver->openCalls, 4);
+}
+
+TEST_F(MainWindow, TheClosedSpeedBoxIgnoresWheelArrowsAndTyping) {
+  auto& w = open();
+  w.show();
+  const auto wheel = [](QWidget* box, int delta) {
+    QWheelEvent event(QPointF(5, 5), box->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(box, &event);
+  };
+  const Qt::Key keys[] = {Qt::Key_Down, Qt::Key_Up, Qt::Key_PageDown, Qt::Key_PageUp,
+                          Qt::Key_Home, Qt::Key_End, Qt::Key_1,      Qt::Key_5};
+  for (const Qt::Key key : keys) QTest::keyClick(w.cbSpeed, key);
+  wheel(w.cbSpeed, -120);
+  wheel(w.cbSpeed, 120);
+  EXPECT_EQ(w.cbSpeed->currentIndex(), 7);
+  EXPECT_EQ(driver->openCalls, 1);
+  // The node selector keeps the wheel.
+  wheel(w.cbNodeID, -120);
+  EXPECT_EQ(w.cbNodeID->currentIndex(), 6);
+  // The keys that open the list still do.
+  const std::pair<Qt::Key, Qt::KeyboardModifier> openers[] = {
+      {Qt::Key_F4, Qt::NoModifier}, {Qt::Key_Down, Qt::AltModifier}, {Qt::Key_Up, Qt::AltModifier},
+      {Qt::Key_Space, Qt::NoModifier}};
+  for (const auto& [key, modifier] : openers) {
+    SCOPED_TRACE(QKeySequence(key | modifier).toString().toStdString());
+    QTest::keyClick(w.cbSpeed, key, modifier);
+    EXPECT_TRUE(w.cbSpeed->view()->isVisible());
+    w.cbSpeed->hidePopup();
+    EXPECT_EQ(w.cbSpeed->currentIndex(), 7);
+  }
 }
 
 TEST_F(MainWindow, SpeedCloseUpWithoutSelectionChangesNothing) {

@@ -38,7 +38,7 @@ TEST(RxRing, EmptyRingHasNoFrontAndAFreeSlot) {
 
 TEST(RxRing, HoldsOneFrameLessThanItsSlotsAndRefusesTheNext) {
   auto ring = std::make_unique<RxRing>();
-  ASSERT_EQ(ring->slots(), RxRing::kSlots);
+  ASSERT_EQ(ring->slotCount(), RxRing::kSlots);
   const std::int32_t n = ring->capacity();
   EXPECT_EQ(n, RxRing::kSlots - 1);
   for (std::int32_t i = 0; i < n; ++i) ASSERT_TRUE(store(*ring, numbered(static_cast<std::uint32_t>(i)), 0)) << i;

@@ -177,5 +177,65 @@ TEST_F(NodeProgram, GuardingAndSyncFollowTheNmtCommands) {
   }
 }
 
+// cangen floods vcan0 at full speed with one identifier while the session reads from the
+// program. Wired as the window wires it (a transfer's wait empties the ring into the monitor rows),
+// every answer comes in time, and once the flood is over the monitor has counted every frame of it.
+TEST_F(NodeProgram, ExpeditedReadsStayOnTimeWhileCangenFloodsTheBus) {
+  const char* const cangenProgram = "/usr/bin/cangen";
+  if (::access(cangenProgram, X_OK) != 0) GTEST_SKIP() << "can-utils' cangen is not installed";
+  constexpr int kReads = 500;
+  constexpr std::uint64_t kFlood = 200000;  // outlasts the reads, on a fast machine too
+  constexpr std::uint32_t kFloodId = 0x123;
+  session.sdo.setBusyWork([this] { session.monitor.drain(session.ring); });  // the window's, not the rig's
+  // The window thread's monitor tick: empties the ring, returns the flood's row count.
+  auto floodCount = [this] {
+    session.monitor.drain(session.ring);
+    for (const can::MonitorRow& r : session.monitor.rows())
+      if (r.last.id == kFloodId) return r.count;
+    return std::uint64_t{0};
+  };
+
+  // Without -i cangen ends with an error when the kernel refuses a frame: status 0 means that
+  // every one of its frames went out.
+  ChildProcess cangen(
+      {cangenProgram, kVcan, "-g", "0", "-I", "123", "-L", "8", "-D", "i", "-n", std::to_string(kFlood)});
+  ASSERT_TRUE(cangen.started());
+  for (const auto until = std::chrono::steady_clock::now() + 10s;
+       floodCount() == 0 && std::chrono::steady_clock::now() < until;)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_GT(floodCount(), 0u) << "no flood: " << cangen.output();
+
+  int failed = 0;
+  std::string firstFailure;
+  for (int i = 0; i < kReads; ++i) {
+    od::ObjectEntry e = entry(0x1000, 0);
+    e.direction = od::kRead;
+    e.value = 0;
+    std::string failure = failureOf(e);
+    if (failure.empty() && e.value != 0x00020192) failure = "value " + std::to_string(e.value);
+    if (!failure.empty() && failed++ == 0) firstFailure = "read " + std::to_string(i) + ": " + failure;
+  }
+  EXPECT_EQ(failed, 0) << firstFailure;
+  EXPECT_LT(cangen.wait(0ms), 0) << "the flood was over before the reads were";
+
+  while (cangen.wait(1ms) < 0) floodCount();  // the monitor ticks on while the flood goes on
+  EXPECT_EQ(cangen.wait(0ms), 0) << cangen.output();
+  // The last frames may still be in the socket or the ring: count on while the count grows.
+  std::uint64_t counted = floodCount();
+  for (auto quietUntil = std::chrono::steady_clock::now() + 2s;
+       counted < kFlood && std::chrono::steady_clock::now() < quietUntil;) {
+    std::this_thread::sleep_for(1ms);
+    if (const std::uint64_t now = floodCount(); now != counted) {
+      counted = now;
+      quietUntil = std::chrono::steady_clock::now() + 2s;
+    }
+  }
+  // The count also catches drops that kernelDrops() cannot show: those after the last queued frame.
+  EXPECT_EQ(counted, kFlood) << "kernel drops " << driver().kernelDrops() << ", receive buffer "
+                             << driver().receiveBufferBytes() << " bytes, ring of " << session.ring.capacity()
+                             << " frames";
+  EXPECT_EQ(driver().kernelDrops(), 0u);
+}
+
 }  // namespace
 }  // namespace bp::test

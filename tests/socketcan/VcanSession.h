@@ -1,7 +1,7 @@
 // Busprobe's session (everything the window owns, without Qt) on a SocketCanDriver for vcan0,
 // wired as the window's start-up wires it: bus open at 500 kbit/s, node 5 selected, the high-rate
-// reader running on its periodic timer, the sample EDS loaded. The test thread takes the window
-// thread's place.
+// reader running on its thread (asleep until the socket has frames), the sample EDS loaded. The
+// test thread takes the window thread's place.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -36,6 +36,9 @@ class VcanSession : public ::testing::Test {
     session.busOpen = true;
     session.nodeId.store(kNode, std::memory_order_relaxed);
     ASSERT_TRUE(session.startReader());
+    // While a transfer waits the rig takes the ring's frames into `stored` (the window takes them
+    // into the monitor rows), so tests see every frame, including those of a transfer's wait.
+    session.sdo.setBusyWork([this] { drainRing(); });
     od::ReadEDSFile(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds", session.dictionary, '.');
   }
 

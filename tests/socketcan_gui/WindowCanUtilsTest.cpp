@@ -25,7 +25,7 @@ class WindowCanUtils : public VcanWindowTest {
 TEST_F(WindowCanUtils, OpensVcan0AtStartUp) {
   auto& w = open();
   EXPECT_TRUE(w.session().busOpen);
-  EXPECT_EQ(w.lblVersion->text(), "Peak Can interface:\nSocketCAN vcan0 (vcan)");
+  EXPECT_EQ(w.lblVersion->text(), "Peak Can interface:\nSocketCAN vcan0 (vcan) at 500 kb/s");
   EXPECT_TRUE(startupMessages.empty());
   EXPECT_EQ(w.tvSDO->topLevelItemCount(), 6);
 }
