@@ -191,9 +191,10 @@ void TfrmBPX::startUp() {
 
   QString error;
   if (!LoadUserSdoList(QString::fromLatin1(kListFileName), &error) && QFile::exists(QString::fromLatin1(kListFileName))) {
-    // Keep the unreadable file's bytes: it is copied aside before the shut-down save replaces it.
+    // Keep the unreadable file's bytes: they are copied aside now, before anything can replace them.
     m_listFileUnreadable = true;
-    showErrorBox(error);
+    showErrorBox(QString::fromLatin1(kListFileName) + QStringLiteral(" could not be loaded: ") + error + u'\n' +
+                 backUpUnreadableListFile());
   }
   RefreshUserSdoList();
 }
@@ -206,20 +207,50 @@ void TfrmBPX::shutDown() {
   tiBufferReader->stop();
   tiGuard->stop();
   tiSync->stop();
-  // 2. The user's list, whichever file it came from.
-  try {
-    if (m_listFileUnreadable) usersdo::backUpFile(kListFileName, std::string(kListFileName) + ".bak");
-    SaveUserSdoList(QString::fromLatin1(kListFileName));
-  } catch (const std::exception& e) {
-    showErrorBox(textFromBytes(e.what()));
+  // 2. Each step runs whatever the one before did; each failure has its own box.
+  const auto step = [](const std::function<void()>& body) {
+    try {
+      body();
+    } catch (const std::exception& e) {
+      showErrorBox(textFromBytes(e.what()));
+    }
+  };
+  step([this] { m_session.driver->close(); });
+  if (m_listFileUnreadable && !m_listFileBackedUp) {
+    step([this] { backUpListFile(); });
   }
+  // The user's list, whichever file it came from.
+  step([this] { SaveUserSdoList(listSaveFile()); });
   // 3. Release the dictionary and the lists; no tree node may refer to a released record.
   tvSDO->clear();
   m_session.dictionary.ClearObjectDictionary();
   m_session.userList.clear();
   lvUserSDO->clear();
-  // 4. Close the bus.
-  m_session.driver->close();
+}
+
+void TfrmBPX::backUpListFile() {
+  usersdo::backUpFile(kListFileName, std::string(kListFileName) + kBackupSuffix);
+  m_listFileBackedUp = true;
+}
+
+QString TfrmBPX::backUpUnreadableListFile() {
+  const QString name = QString::fromLatin1(kListFileName);
+  try {
+    backUpListFile();
+    return QStringLiteral("It was kept as %1%2; the list is saved to %1 when Busprobe closes.")
+        .arg(name, QString::fromLatin1(kBackupSuffix));
+  } catch (const std::exception& e) {
+    return QStringLiteral("It could not be kept as %1%2: %3\nIt is left as it is; the list is saved to %4 when "
+                          "Busprobe closes.")
+        .arg(name, QString::fromLatin1(kBackupSuffix), textFromBytes(e.what()), listSaveFile());
+  }
+}
+
+// An unreadable list file that could not be copied aside is never replaced: its bytes may be all
+// that is left of an earlier list. The list of this run then goes to a file next to it.
+QString TfrmBPX::listSaveFile() const {
+  const QString name = QString::fromLatin1(kListFileName);
+  return m_listFileUnreadable && !m_listFileBackedUp ? name + QString::fromLatin1(kSideFileSuffix) : name;
 }
 
 // Opens the bus with the Speed row's code and shows the outcome in lblVersion's second line; the

@@ -132,12 +132,21 @@ class TfrmBPX : public QWidget {
   void updateMonitorRow(std::size_t row);
   void AddCategoryNode(std::int32_t first, std::int32_t last, const QString& caption);
   void setTimerPeriod(QTimer* timer, QLineEdit* edit);
+  // Copies the list file to "SDOList.bin.bak". Throws bp::Error as usersdo::backUpFile.
+  void backUpListFile();
+  // Copies the unreadable list file aside; the start-up box's sentence about the copy.
+  QString backUpUnreadableListFile();
+  // Where the shut-down saves the list: the list file, unless it is unreadable and not yet copied aside.
+  QString listSaveFile() const;
 
   Session m_session;
   std::vector<QTreeWidgetItem*> m_monitorItems;  // list item of each monitor row
   bool m_timerStarted = false;
   bool m_shutDown = false;
   bool m_listFileUnreadable = false;  // "SDOList.bin" existed at start-up but could not be loaded
+  bool m_listFileBackedUp = false;    // ... and its bytes are in "SDOList.bin.bak"
+  static constexpr const char* kBackupSuffix = ".bak";   // the copy of an unreadable list file
+  static constexpr const char* kSideFileSuffix = ".new";  // the list's file when that copy failed
 };
 
 inline constexpr const char* kListFileName = "SDOList.bin";

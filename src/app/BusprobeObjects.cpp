@@ -1,5 +1,4 @@
 // The object dictionary tree, and reading and writing objects from it.
-#include <QFile>
 #include <QSettings>
 
 #include "app/BusprobeMain.h"
@@ -7,6 +6,7 @@
 #include "app/Messages.h"
 #include "app/frmInput1.h"
 #include "od/EdsReader.h"
+#include "od/ValueRange.h"
 #include "od/ValueText.h"
 
 namespace bp::app {
@@ -20,7 +20,7 @@ void TfrmBPX::btnEDSLoadClick() {
   m_session.dictionary.ClearObjectDictionary();
   const QString fileName = edEDSFile->text();
   try {
-    od::ReadEDSFile(QFile::encodeName(fileName).toStdString(), m_session.dictionary, decimalSeparator());
+    od::ReadEDSFile(fileName.toUtf8().toStdString(), m_session.dictionary, decimalSeparator());
   } catch (const od::EdsReadError& e) {
     showErrorBox(QStringLiteral("Error reading EDS File\nLine: ") + QString::number(e.line()));
   }
@@ -96,8 +96,8 @@ bool TfrmBPX::askWriteValue(od::ObjectEntry& entry) {
   frmInput->lblSubIdx->setText(QString::asprintf("0x%02X", static_cast<unsigned>(entry.subIndex)));
   frmInput->edValue->setText(textFromBytes(od::FormatObjectValue(entry, decimalSeparator())));
   if (runInputDialog(*frmInput) != QDialog::Accepted) return false;
-  // Throws the conversion error before anything has changed.
-  const std::int32_t value = od::integerText(frmInput->edValue->text().toStdString());
+  // Throws the conversion or range error before anything has changed.
+  const std::int32_t value = od::typedValue(entry.dataType, frmInput->edValue->text().toStdString());
   entry.value = value;
   entry.direction = od::kWrite;
   if (frmInput->cbAddUser->isChecked()) {

@@ -7,6 +7,7 @@
 #include "app/ItemEntry.h"
 #include "app/Messages.h"
 #include "usersdo/SdoListFile.h"
+#include "usersdo/UserSdoList.h"
 
 namespace bp::app {
 
@@ -34,7 +35,16 @@ void TfrmBPX::btnReadUserClick() {
   });
 }
 
+namespace {
+// Shows why a write cannot go out in the "Error" box; true when there is no such reason.
+bool writable(const std::optional<std::string>& error) {
+  if (error) showErrorBox(textFromBytes(*error));
+  return !error;
+}
+}  // namespace
+
 void TfrmBPX::btnWriteUserClick() {
+  if (!writable(usersdo::writeValueError(m_session.userList))) return;
   guarded([&] {
     usersdo::transferAll(m_session.userList, od::kWrite, [&](od::ObjectEntry& e) { m_session.sdo.TransferSdo(e); });
     RefreshUserSdoList();
@@ -45,6 +55,7 @@ void TfrmBPX::lvUserSDODblClick() {
   guarded([&] {
     od::ObjectEntry* entry = entryOf(lvUserSDO->currentItem());
     if (entry == nullptr || lvUserSDO->selectedItems().isEmpty()) return;
+    if (!writable(usersdo::writeValueError(*entry))) return;
     m_session.sdo.TransferSdo(*entry);
     RefreshUserSdoList();
   });
@@ -87,12 +98,12 @@ void TfrmBPX::lvUserSDODragDrop(QObject* source, QPoint pos) {
 }
 
 void TfrmBPX::SaveUserSdoList(const QString& fileName) {
-  usersdo::SaveUserSdoList(QFile::encodeName(fileName).toStdString(), m_session.userList);
+  usersdo::SaveUserSdoList(fileName.toUtf8().toStdString(), m_session.userList);
 }
 
 bool TfrmBPX::LoadUserSdoList(const QString& fileName, QString* error) {
   try {
-    m_session.userList = usersdo::LoadUserSdoList(QFile::encodeName(fileName).toStdString());
+    m_session.userList = usersdo::LoadUserSdoList(fileName.toUtf8().toStdString());
     return true;
   } catch (const std::exception& e) {
     if (error != nullptr) *error = textFromBytes(e.what());

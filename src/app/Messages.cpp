@@ -2,13 +2,21 @@
 
 #include <QMessageBox>
 #include <QStringDecoder>
+#include <cstdio>
 #include <exception>
+
+#include "app/QuitOnSignal.h"
 
 namespace bp::app {
 
 namespace {
 
 void showBox(MessageKind kind, const QString& caption, const QString& text) {
+  if (terminationRequested()) {
+    // The program is ending on a signal: nobody waits for a box, the text goes to the terminal.
+    std::fprintf(stderr, "busprobe: %s: %s\n", caption.toLocal8Bit().constData(), text.toLocal8Bit().constData());
+    return;
+  }
   QMessageBox box(kind == MessageKind::Default ? QMessageBox::Critical : QMessageBox::NoIcon, caption,
                   text, QMessageBox::Ok);
   box.exec();

@@ -1,6 +1,8 @@
 #include "app/QuitOnSignal.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <atomic>
 
 #ifndef _WIN32
 #include <QSocketNotifier>
@@ -12,19 +14,36 @@
 namespace bp::app {
 
 namespace {
-bool g_terminationRequested = false;  // window thread only
+// Signals received; written by the handler on whichever thread takes the signal.
+std::atomic<int> g_signalCount{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
 }  // namespace
 
-bool terminationRequested() { return g_terminationRequested; }
+bool terminationRequested() { return g_signalCount.load() > 0; }
 
 #ifndef _WIN32
 namespace {
 int g_signalPipe[2] = {-1, -1};
 
-void onSignal(int) {
+void onSignal(int signal) {
+  // Only async-signal-safe work here: the event loop reads the byte and ends the program in order.
+  if (g_signalCount.fetch_add(1) > 0) ::_exit(128 + signal);
   const char byte = 1;
-  // Only async-signal-safe work here: the event loop reads the byte and quits.
   [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
+}
+
+// Cancels every open dialog and message box, innermost first, which ends their modal loops.
+void cancelModalWidgets() {
+  QWidget* previous = nullptr;
+  while (QWidget* modal = QApplication::activeModalWidget()) {
+    if (modal == previous) return;  // it refused to close
+    previous = modal;
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->reject();
+    } else {
+      modal->close();
+    }
+  }
 }
 }  // namespace
 
@@ -32,14 +51,11 @@ void quitOnTerminationSignals() {
   if (g_signalPipe[0] >= 0) return;
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
   auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
-  QObject::connect(notifier, &QSocketNotifier::activated, [notifier] {
+  // Runs in whichever event loop is active: the main one, or a box's during start-up or shut-down.
+  QObject::connect(notifier, &QSocketNotifier::activated, [] {
     char byte = 0;
     [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
-    notifier->setEnabled(false);
-    g_terminationRequested = true;
-    // A message box may be open (even during start-up, before the event loop runs): close every
-    // window, which ends modal loops, then leave the event loop.
-    QApplication::closeAllWindows();
+    cancelModalWidgets();
     QCoreApplication::quit();
   });
   struct sigaction action = {};

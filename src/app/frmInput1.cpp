@@ -28,9 +28,11 @@ TfrmInput::TfrmInput(QWidget* parent)
   cbAddUser->setChecked(true);
   for (QLabel* label : {Label1, Label3, Label2, lblObjectIdx, lblSubIdx}) fitLabel(label);
 
+  // Enter in the value edit presses the default button, OK; on a focused button Enter (like
+  // Space) presses that button, so a focused Cancel cancels. Esc cancels anywhere.
   Button1->setDefault(true);
   Button1->setAutoDefault(true);
-  Button2->setAutoDefault(false);
+  Button2->setAutoDefault(true);
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);  // Esc and the close icon reject too
 

@@ -21,7 +21,7 @@ class TfrmInput : public QDialog {
   QLabel* lblSubIdx;
   QLineEdit* edValue;
   QPushButton* Button1;  // "&Ok", the default button
-  QPushButton* Button2;  // "&Cancel", the cancel button
+  QPushButton* Button2;  // "&Cancel", the cancel button; Enter on it when focused cancels
   QCheckBox* cbAddUser;
 
  protected:

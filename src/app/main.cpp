@@ -6,6 +6,7 @@
 #include "app/BusprobeApplication.h"
 #include "app/BusprobeMain.h"
 #include "app/Channel.h"
+#include "app/Messages.h"
 #include "app/Options.h"
 #include "app/QuitOnSignal.h"
 #include "app/frmInput1.h"
@@ -42,7 +43,11 @@ int main(int argc, char* argv[]) {
     channel.stopPeer();
     return result;
   } catch (const std::exception& e) {
-    QMessageBox::critical(nullptr, QStringLiteral("Busprobe"), QString::fromLocal8Bit(e.what()));
+    if (bp::app::terminationRequested()) {
+      std::fprintf(stderr, "busprobe: %s\n", e.what());
+    } else {
+      QMessageBox::critical(nullptr, QStringLiteral("Busprobe"), bp::app::textFromBytes(e.what()));
+    }
   }
   return 0;
 }

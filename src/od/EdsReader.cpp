@@ -6,12 +6,12 @@
 #include <memory>
 
 #include "od/ValueText.h"
+#include "util/FileIo.h"
 
 namespace bp::od {
 namespace {
 
 constexpr std::size_t kMaxValueLength = 1000;
-constexpr long kMaxReserve = 256L * 1024 * 1024;
 
 std::string lineMessage(int line) {
   char buf[64];
@@ -178,26 +178,14 @@ void ReadEDSText(std::string_view bytes, ObjectDictionary& dictionary, char deci
 }
 
 void ReadEDSFile(const std::string& fileName, ObjectDictionary& dictionary, char decimalSep) {
-  std::string bytes;
-  {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"),
-                                                         &std::fclose);
-    if (!file) throw EdsReadError(1);
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-      const long size = std::ftell(file.get());
-      // Only a plausible size: a directory may report anything here.
-      if (size > 0 && size <= kMaxReserve) bytes.reserve(static_cast<std::size_t>(size));
-      std::rewind(file.get());
-    }
-    char chunk[65536];
-    for (;;) {
-      const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-      bytes.append(chunk, got);
-      if (got < sizeof chunk) break;
-    }
-    if (std::ferror(file.get())) throw EdsReadError(1);  // a directory, an I/O failure
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = fileio::File::openForReading(fileName).readAll();
+  } catch (const fileio::SystemError&) {
+    throw EdsReadError(1);  // missing, a directory, an I/O failure
   }
-  ReadEDSText(bytes, dictionary, decimalSep);
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  ReadEDSText(text, dictionary, decimalSep);
 }
 
 std::uint32_t ParseAccessType(std::string_view text) {

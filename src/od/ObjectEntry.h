@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/Utf8.h"
+
 namespace bp::od {
 
 inline constexpr std::size_t kNameSize = 300;         // at most 299 bytes + terminator
@@ -61,11 +63,12 @@ struct ObjectEntry {
     while (n < N && a[n] != '\0') ++n;
     return n;
   }
-  // Cuts the text to fit (N - 1 bytes) and zero-fills the rest of the field.
+  // Cuts the text to fit (N - 1 bytes, never inside a UTF-8 character) and zero-fills the rest of
+  // the field.
   template <std::size_t N>
   static void copyText(std::array<char, N>& a, std::string_view s) noexcept {
     a.fill('\0');
-    const std::size_t n = s.size() < N - 1 ? s.size() : N - 1;
+    const std::size_t n = utf8CutLength(s, N - 1);
     for (std::size_t i = 0; i < n; ++i) a[i] = s[i];
   }
 };

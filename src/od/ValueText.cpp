@@ -1,5 +1,6 @@
 #include "od/ValueText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -32,7 +33,7 @@ std::string quotedMessage(std::string_view text, std::string_view tail) {
 
 }  // namespace
 
-bool tryIntegerText(std::string_view text, std::int32_t& out) noexcept {
+bool tryIntegerParts(std::string_view text, IntegerParts& out) noexcept {
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n && text[i] == ' ') ++i;  // only the space, not tabs
@@ -53,29 +54,32 @@ bool tryIntegerText(std::string_view text, std::int32_t& out) noexcept {
   }
   if (i >= n) return false;  // empty digits, or a lone prefix
 
+  const std::uint64_t base = hex ? 16 : 10;
   std::uint64_t magnitude = 0;
-  if (hex) {
-    for (; i < n; ++i) {
-      const int d = hexDigit(text[i]);
-      if (d < 0) return false;
-      magnitude = magnitude * 16 + static_cast<std::uint64_t>(d);
-      if (magnitude > 0xFFFFFFFFull) return false;  // leading zeros never get here
-    }
-    // The 32 bits are a two's-complement pattern; a sign negates that pattern.
-    std::uint32_t bits = static_cast<std::uint32_t>(magnitude);
-    if (negative) bits = 0u - bits;
-    out = static_cast<std::int32_t>(bits);
-    return true;
-  }
-
   for (; i < n; ++i) {
-    if (!isDigit(text[i])) return false;
-    magnitude = magnitude * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    if (magnitude > 2147483648ull) return false;
+    const int d = hex ? hexDigit(text[i]) : (isDigit(text[i]) ? text[i] - '0' : -1);
+    if (d < 0) return false;
+    magnitude = std::min(magnitude * base + static_cast<std::uint64_t>(d), kBeyond32Bits);
   }
-  if (!negative && magnitude > 2147483647ull) return false;
-  const std::uint32_t bits = static_cast<std::uint32_t>(magnitude);
-  out = static_cast<std::int32_t>(negative ? 0u - bits : bits);
+  out = {negative, hex, magnitude};
+  return true;
+}
+
+IntegerParts integerParts(std::string_view text) {
+  IntegerParts parts;
+  if (!tryIntegerParts(text, parts)) throw bp::Error(quotedMessage(text, " is not a valid integer value"));
+  return parts;
+}
+
+bool tryIntegerText(std::string_view text, std::int32_t& out) noexcept {
+  IntegerParts p;
+  if (!tryIntegerParts(text, p)) return false;
+  // Hexadecimal: a 32-bit two's-complement pattern, a sign negates that pattern. Decimal: the
+  // signed 32-bit range.
+  const std::uint64_t limit = p.hex ? 0xFFFFFFFFull : (p.negative ? 2147483648ull : 2147483647ull);
+  if (p.magnitude > limit) return false;
+  const auto bits = static_cast<std::uint32_t>(p.magnitude);
+  out = static_cast<std::int32_t>(p.negative ? 0u - bits : bits);
   return true;
 }
 

@@ -16,6 +16,20 @@ std::int32_t integerText(std::string_view text);
 // Any thread; allocates nothing.
 bool tryIntegerText(std::string_view text, std::int32_t& out) noexcept;
 
+// A typed integer in its parts, read by the rule of integerText but without its range: the sign,
+// whether the digits were hexadecimal, and their magnitude, which stops growing at
+// kBeyond32Bits (any larger magnitude reads as that).
+inline constexpr std::uint64_t kBeyond32Bits = 0x100000000ull;
+struct IntegerParts {
+  bool negative = false;
+  bool hex = false;
+  std::uint64_t magnitude = 0;
+};
+// False (and `out` untouched) where the text is not an integer at all. Any thread.
+bool tryIntegerParts(std::string_view text, IntegerParts& out) noexcept;
+// The same, throwing the bp::Error of integerText.
+IntegerParts integerParts(std::string_view text);
+
 // Real conversion: optional spaces, sign, digits with an optional fraction after `decimalSep`,
 // optional exponent, optional spaces. Throws bp::Error "'<text>' is not a valid floating point value".
 // A magnitude beyond the double range fails; one below the smallest double gives 0.

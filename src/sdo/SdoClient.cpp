@@ -86,14 +86,14 @@ void SdoClient::TransferSdo(od::ObjectEntry& entry) {
     throw;
   }
   closeTransfer();
-  publishInto(entry);
+  if (m_transfer.state != State::kAborted) publishInto(entry);  // an abort leaves the entry as it was
 
   if (sendError != 0) throw Error(sendErrorText(sendError));
   // A state that left "in progress" before the transfer was closed wins over the time-out.
   if (!finished && m_transfer.state == State::kInProgress) throw Error(timeoutText(entry));
   switch (m_transfer.state) {
     case State::kAborted:
-      throw Error(abortText(static_cast<std::uint32_t>(entry.value)));
+      throw Error(abortText(m_transfer.abortCode));
     case State::kTooLarge:
       throw Error("SDO Transfer error, SDO too large");
     case State::kInProgress:  // only reached after a send error, handled above
@@ -111,6 +111,7 @@ void SdoClient::armTransfer(const od::ObjectEntry& entry, Kind kind) {
   t.dataType = entry.dataType;
   t.state = State::kInProgress;
   t.value = static_cast<std::uint32_t>(entry.value);
+  t.abortCode = 0;
   t.realBytes = {};
   t.realStored = false;
   t.segmentBuffer.fill('\0');
@@ -220,7 +221,7 @@ void SdoClient::applyResponse(const can::CanFrame& frame, std::uint32_t transfer
   }
 
   if (cs == proto::kCsAbort && matches) {
-    t.value = loadLe32(d + proto::kInitiateDataByte);  // the abort code
+    t.abortCode = loadLe32(d + proto::kInitiateDataByte);
     finish(State::kAborted, transfer);
   }
 

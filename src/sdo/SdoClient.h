@@ -31,7 +31,8 @@ class SdoClient final : public can::SdoResponseSink {
 
   // Window thread. Uploads (direction 0) or downloads (direction 1) the entry. Returns when the
   // transfer is done; throws bp::Error with the message of the failure otherwise. The entry holds
-  // the result when it returns or throws. A download of a data type without a length (strings,
+  // the result when it returns or throws, except after an abort: then it keeps every value it had
+  // (a read shows what it showed, a write entry keeps the value to write). A download of a data type without a length (strings,
   // unknown codes) is refused before anything is sent. Must not be called again while it runs.
   void TransferSdo(od::ObjectEntry& entry);
 
@@ -61,6 +62,7 @@ class SdoClient final : public can::SdoResponseSink {
     // Results, written by the handler.
     State state = State::kDone;
     std::uint32_t value = 0;                     // the entry's value at arm time, then the result
+    std::uint32_t abortCode = 0;                 // the code of an abort response
     std::array<std::uint8_t, 4> realBytes{};     // REAL32 result, least significant byte first
     bool realStored = false;                     // realBytes holds received bytes
     std::array<char, kSegmentBufferSize> segmentBuffer{};

@@ -3,20 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
-#include <system_error>
 
 #include "util/Error.h"
+#include "util/FileIo.h"
 #include "util/LittleEndian.h"
+#include "util/Utf8.h"
 
 #if defined(_WIN32)
-#include <io.h>
 #include <process.h>
 #else
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -25,46 +22,25 @@ namespace {
 
 static_assert(sizeof(double) == 8 && std::numeric_limits<double>::is_iec559);
 
-std::string reasonText(int err) { return std::generic_category().message(err); }
-
-[[noreturn]] void fail(const char* what, const std::string& path, int err) {
-  throw Error(std::string(what) + " \"" + path + "\". " + reasonText(err));
+[[noreturn]] void fail(const char* what, const std::string& path, const std::string& reason) {
+  throw Error(std::string(what) + " \"" + fileio::nativePath(path) + "\". " + reason);
 }
 
-// A text field: the bytes up to the first terminator, at most the field's size less one.
+// A text field: the bytes up to the first terminator, at most the field's size less one, never
+// ending inside a UTF-8 character.
 template <std::size_t N>
 void putText(std::uint8_t* field, std::string_view text) noexcept {
-  const std::size_t n = std::min(text.size(), N - 1);
+  const std::size_t n = utf8CutLength(text, N - 1);
   for (std::size_t i = 0; i < n; ++i) field[i] = static_cast<std::uint8_t>(text[i]);
   // The rest of the field, terminator included, is already 0.
 }
 
+// The bytes up to the first terminator or the field's end; the entry cuts them as putText does.
 template <std::size_t N>
 std::string_view getText(const std::uint8_t* field) noexcept {
   std::size_t n = 0;
-  while (n < N - 1 && field[n] != 0) ++n;
+  while (n < N && field[n] != 0) ++n;
   return {reinterpret_cast<const char*>(field), n};
-}
-
-// Flushes the file's data to the disk. False, with errno set, when that fails.
-bool syncToDisk(std::FILE* f) {
-#if defined(_WIN32)
-  return _commit(_fileno(f)) == 0;
-#else
-  return ::fsync(::fileno(f)) == 0;
-#endif
-}
-
-// Best effort: makes a rename inside `dir` durable. Failure changes nothing for the caller.
-void syncDirectory([[maybe_unused]] const std::filesystem::path& dir) {
-#if !defined(_WIN32)
-  const std::string name = dir.empty() ? std::string(".") : dir.string();
-  const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    (void)::fsync(fd);
-    (void)::close(fd);
-  }
-#endif
 }
 
 // A name for the temporary file next to `path`, unique within this process and among processes.
@@ -85,47 +61,36 @@ std::string temporaryName(const std::string& path) {
 // survives a failure, and `path` is either the old file or the complete new one.
 void writeFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes) {
   const std::string tmp = temporaryName(path);
-  errno = 0;
-  std::FILE* f = std::fopen(tmp.c_str(), "wbx");  // "x": never reuse an existing file
-  if (f == nullptr) fail("Cannot create file", path, errno != 0 ? errno : EIO);
-
-  int err = 0;
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) err = errno;
-  if (err == 0 && std::fflush(f) != 0) err = errno;
-  if (err == 0 && !syncToDisk(f)) err = errno;
-  if (std::fclose(f) != 0 && err == 0) err = errno;
-  if (err == 0) {
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (!ec) {
-      syncDirectory(std::filesystem::path(path).parent_path());
-      return;
+  bool created = false;
+  try {
+    {
+      fileio::File file = fileio::File::createNew(tmp);  // never reuses an existing file
+      created = true;
+      file.writeAll(bytes);
+      file.flushToDisk();
+      file.close();
     }
-    err = ec.value();
+    fileio::replaceFile(tmp, path);
+  } catch (const fileio::SystemError& e) {
+    if (created) fileio::removeFile(tmp);
+    fail("Cannot create file", path, e.what());
   }
-  std::remove(tmp.c_str());
-  fail("Cannot create file", path, err != 0 ? err : EIO);
+  fileio::syncFolderOf(path);
 }
 
 // The whole content of the file at `path`.
 std::vector<std::uint8_t> readWholeFile(const std::string& path) {
-  errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) fail("Cannot open file", path, errno != 0 ? errno : EIO);
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t chunk[16 * rec::kSize];
-  int err = 0;
-  while (true) {
-    const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
-    bytes.insert(bytes.end(), chunk, chunk + n);
-    if (n < sizeof chunk) {
-      if (std::ferror(f)) err = errno != 0 ? errno : EIO;
-      break;
-    }
+  fileio::File file;
+  try {
+    file = fileio::File::openForReading(path);
+  } catch (const fileio::SystemError& e) {
+    fail("Cannot open file", path, e.what());
   }
-  std::fclose(f);
-  if (err != 0) fail("Cannot read file", path, err);
-  return bytes;
+  try {
+    return file.readAll();
+  } catch (const fileio::SystemError& e) {
+    fail("Cannot read file", path, e.what());
+  }
 }
 
 }  // namespace
@@ -192,10 +157,7 @@ UserSdoList LoadUserSdoList(const std::string& path) {
   return decodeUserSdoList(bytes);
 }
 
-bool fileExists(const std::string& path) noexcept {
-  std::error_code ec;
-  return std::filesystem::exists(path, ec);
-}
+bool fileExists(const std::string& path) noexcept { return fileio::exists(path); }
 
 void backUpFile(const std::string& path, const std::string& backupPath) {
   const std::vector<std::uint8_t> bytes = readWholeFile(path);

@@ -35,11 +35,13 @@ static_assert(kDirection + 4 == kSize);
 inline constexpr const char* kDefaultListFile = "SDOList.bin";
 inline constexpr const char* kWrongFileSize = "Wrong file size";
 
-// The record of one entry. Names and default texts are cut to 299 and 255 bytes. Never fails.
+// The record of one entry. Names and default texts are cut to 299 and 255 bytes, never inside a
+// UTF-8 character (bytes that are not UTF-8 are cut where they fall). Never fails.
 void encodeRecord(const od::ObjectEntry& entry, std::span<std::uint8_t, rec::kSize> out) noexcept;
 
 // The entry of one record: empty text value, no next link. A name or default text without a
-// terminator in its field is read up to the field's end less one byte (299 and 255 bytes).
+// terminator in its field is read up to the field's end less one byte (299 and 255 bytes), cut
+// the same way as when written.
 od::ObjectEntry decodeRecord(std::span<const std::uint8_t, rec::kSize> in);
 
 // The bytes of a list file: one record per entry, in list order (0 bytes for an empty list).
@@ -52,7 +54,8 @@ UserSdoList decodeUserSdoList(std::span<const std::uint8_t> bytes);
 // Window thread. Writes the list to `path`: the bytes go to a new file next to it, which replaces
 // `path` only after every byte was written and flushed to the disk, so a failed save leaves an
 // existing file as it was. Throws bp::Error "Cannot create file \"<path>\". <reason>" with the
-// system's text for the reason.
+// system's text for the reason (Windows' own text on Windows) and the path with the system's
+// separators. Paths are UTF-8 (util/FileIo.h).
 void SaveUserSdoList(const std::string& path, const UserSdoList& list);
 
 // Window thread. The entries stored in `path`. Throws bp::Error "Cannot open file \"<path>\".

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "od/ValueRange.h"
 #include "od/ValueText.h"
 
 namespace bp::usersdo {
@@ -74,6 +75,18 @@ std::array<std::string, 5> userRowTexts(const od::ObjectEntry& entry, char decim
   std::snprintf(sub, sizeof sub, "%i", static_cast<int>(entry.subIndex));
   return {entry.direction == od::kWrite ? "W" : "R", std::string(entry.nameText()), index, sub,
           od::FormatObjectValue(entry, decimalSep)};
+}
+
+std::optional<std::string> writeValueError(const od::ObjectEntry& entry) {
+  if (entry.direction != od::kWrite) return std::nullopt;
+  return od::storedValueError(entry.dataType, entry.value);
+}
+
+std::optional<std::string> writeValueError(const UserSdoList& list) {
+  for (const auto& e : list) {
+    if (auto error = writeValueError(*e)) return error;
+  }
+  return std::nullopt;
 }
 
 void transferAll(UserSdoList& list, std::uint8_t direction,

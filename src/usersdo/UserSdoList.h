@@ -43,6 +43,12 @@ void removeAt(UserSdoList& list, int position);
 // the sub-index as "%i" and od::FormatObjectValue of the entry.
 std::array<std::string, 5> userRowTexts(const od::ObjectEntry& entry, char decimalSep);
 
+// Why a write entry cannot be written: od::storedValueError of its value and data type (a list
+// file may hold any value). nullopt for read entries and for values that fit.
+std::optional<std::string> writeValueError(const od::ObjectEntry& entry);
+// The first such reason among the list's write entries; nullopt when every one fits.
+std::optional<std::string> writeValueError(const UserSdoList& list);
+
 // Read all (direction 0) or write all (direction 1): calls `transfer` on every entry of that
 // direction, top to bottom, skipping the others. The first exception ends the run and is rethrown
 // unchanged; the entries after it are not transferred, the values stored before it stay. The

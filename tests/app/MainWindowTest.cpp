@@ -310,6 +310,69 @@ TEST_F(MainWindow, CloseButtonClosesAndShutDownClosesTheBus) {
   EXPECT_EQ(QFileInfo(path("SDOList.bin")).size(), 0);
 }
 
+// An unreadable SDOList.bin is copied aside at start-up; each shut-down step runs whatever the
+// others did, and an unreadable file that could not be copied aside is never replaced.
+struct UnreadableListRow {
+  bool backupBlocked;    // SDOList.bin.bak is a folder
+  bool sideFileBlocked;  // SDOList.bin.new is a folder
+  const char* startupBoxEnd;
+  int shutDownBoxes;
+  const char* savedTo;  // the file that holds the list afterwards
+};
+
+TEST_F(MainWindow, AnUnreadableListFileIsKeptAndEveryShutDownStepRuns) {
+  const UnreadableListRow rows[] = {
+      {false, false, "\nIt was kept as SDOList.bin.bak; the list is saved to SDOList.bin when Busprobe closes.", 0,
+       "SDOList.bin"},
+      {true, false, "\nIt is left as it is; the list is saved to SDOList.bin.new when Busprobe closes.", 1,
+       "SDOList.bin.new"},
+      {true, true, "\nIt is left as it is; the list is saved to SDOList.bin.new when Busprobe closes.", 2, nullptr},
+  };
+  const QByteArray unreadable(1000, 'x');
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.startupBoxEnd);
+    for (const char* name : {"SDOList.bin.bak", "SDOList.bin.new", "SDOList.bin"}) {
+      QDir(path(name)).removeRecursively();
+      QFile::remove(path(name));
+    }
+    QFile file(path("SDOList.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(unreadable);
+    file.close();
+    if (row.backupBlocked) QDir().mkpath(path("SDOList.bin.bak"));
+    if (row.sideFileBlocked) QDir().mkpath(path("SDOList.bin.new"));
+
+    auto& w = open();
+    ASSERT_FALSE(startupMessages.empty());  // the EDS file's box comes first
+    const ShownMessage& box = startupMessages.back();
+    EXPECT_EQ(box.caption, "Error");
+    EXPECT_TRUE(box.text.startsWith("SDOList.bin could not be loaded: Wrong file size\n"));
+    EXPECT_TRUE(box.text.endsWith(row.startupBoxEnd)) << box.text.toStdString();
+    if (!row.backupBlocked) {  // copied at once, not at exit
+      QFile backup(path("SDOList.bin.bak"));
+      ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
+      EXPECT_EQ(backup.readAll(), unreadable);
+    }
+    od::ObjectEntry entry;
+    entry.index = 0x1000;
+    w.addToUserSdoList(entry);
+    input.reset();
+    window.reset();
+
+    ASSERT_EQ(messages.size(), static_cast<std::size_t>(row.shutDownBoxes));
+    for (const auto& box : messages) {
+      EXPECT_EQ(box.caption, "Error");
+      EXPECT_TRUE(box.text.startsWith("Cannot create file \"SDOList.bin.")) << box.text.toStdString();
+    }
+    if (row.savedTo != nullptr) {
+      EXPECT_EQ(QFileInfo(path(row.savedTo)).size(), 608);
+    }
+    if (row.backupBlocked) {
+      EXPECT_EQ(QFileInfo(path("SDOList.bin")).size(), unreadable.size());
+    }
+  }
+}
+
 struct DefaultTextRow {
   const char* message;
   const char* shown;

@@ -1,5 +1,7 @@
 // The object dictionary tree: loading an EDS file, and R, A and W on its nodes.
+#include <QApplication>
 #include <QFile>
+#include <QTimer>
 
 #include "WindowFixture.h"
 #include "od/EdsReader.h"
@@ -47,6 +49,26 @@ class ObjectTree : public WindowTest {
       return f.readAll();
     }());
     return open([this](FakeDriver& d) { answerAsNode(d); });
+  }
+  // Once the real "Write Value" dialog of the next W is up, types `text` and sends `keys` one by
+  // one to whichever widget has the focus, as at the keyboard. A dialog left open fails and is
+  // closed.
+  void pressKeysInDialog(const QString& text, std::vector<Qt::Key> keys) {
+    QTimer::singleShot(0, [this, text, keys] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      const bool up = dialog == input.get() && QTest::qWaitForWindowActive(dialog);
+      if (!up || QApplication::focusWidget() == nullptr) {
+        ADD_FAILURE() << "the dialog is not up with the focus";
+        input->reject();
+        return;
+      }
+      QTest::keyClicks(QApplication::focusWidget(), text);
+      for (Qt::Key key : keys) QTest::keyClick(QApplication::focusWidget(), key);
+      if (input->isVisible()) {
+        ADD_FAILURE() << "the dialog is still open";
+        input->reject();
+      }
+    });
   }
   void select(app::TfrmBPX& w, const QString& prefix) {
     QTreeWidgetItem* node = findNode(w.tvSDO, prefix);
@@ -187,7 +209,7 @@ TEST_F(ObjectTree, WriteKeyAsksForTheValueAndWritesIt) {
   w.tvSDOKeyPress(u'W');
   EXPECT_EQ(w.lvUserSDO->topLevelItemCount(), 1);
   w.runInputDialog = [](app::TfrmInput& dialog) {
-    dialog.edValue->setText("-1");
+    dialog.edValue->setText("0xFFFF");
     return int(QDialog::Accepted);
   };
   w.tvSDOKeyPress(u'w');
@@ -222,6 +244,54 @@ TEST_F(ObjectTree, TypedValuesConvertOrAreRefusedBeforeAnythingIsSent) {
       EXPECT_EQ(messages[0].caption, "Error");
       EXPECT_EQ(messages[0].text, QString("'%1' is not a valid integer value").arg(row.typed));
     }
+  }
+}
+
+TEST_F(ObjectTree, AValueOutsideTheObjectsTypeShowsTheErrorBoxAndChangesNothing) {
+  auto& w = openWithSample();
+  select(w, "0x100D ");  // UNSIGNED8
+  const QString before = w.tvSDO->currentItem()->text(0);
+  w.runInputDialog = [](app::TfrmInput& dialog) {
+    dialog.edValue->setText("300");
+    return int(QDialog::Accepted);
+  };
+  w.tvSDOKeyPress(u'w');
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Error");
+  EXPECT_EQ(messages[0].text, "300 is out of range for UNSIGNED8 (0 to 255)");
+  EXPECT_TRUE(driver->written().empty());
+  EXPECT_EQ(w.tvSDO->currentItem()->text(0), before);
+  EXPECT_EQ(w.lvUserSDO->topLevelItemCount(), 0);
+}
+
+TEST_F(ObjectTree, KeysInTheWriteDialogPressTheFocusedButton) {
+  auto& w = openWithSample();
+  select(w, "0x6040 ");
+  struct Row {
+    const char* name;
+    std::vector<Qt::Key> keys;  // after typing the value; Tab moves from the value to OK to Cancel
+    bool written;
+  };
+  const Row rows[] = {
+      {"Enter in the value edit", {Qt::Key_Return}, true},
+      {"Enter on OK", {Qt::Key_Tab, Qt::Key_Return}, true},
+      {"Space on OK", {Qt::Key_Tab, Qt::Key_Space}, true},
+      {"Enter on Cancel", {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return}, false},
+      {"Space on Cancel", {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Space}, false},
+      {"Esc on OK", {Qt::Key_Tab, Qt::Key_Escape}, false},
+      {"Enter in the value edit after visiting Cancel",
+       {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Backtab, Qt::Key_Return},
+       true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    driver->clearWritten();
+    w.session().userList.clear();
+    w.RefreshUserSdoList();
+    pressKeysInDialog("0x1F", row.keys);
+    w.tvSDOKeyPress(u'w');
+    EXPECT_EQ(driver->written().size(), row.written ? 1u : 0u);
+    EXPECT_EQ(w.lvUserSDO->topLevelItemCount(), row.written ? 1 : 0);
   }
 }
 

@@ -25,7 +25,7 @@ std::unique_ptr<od::ObjectEntry> entry(const char* name, std::int32_t index, std
 class UserList : public WindowTest {
  protected:
   // Confirms every download and answers every upload with the sub-index as value; index 0x2002
-  // never answers.
+  // never answers; index 0x2003 is refused with "object does not exist".
   void answerAsNode(FakeDriver& d) {
     d.onWrite = [&d](const can::CanFrame& f) {
       if (f.id != 0x605 || (f.data[1] == 0x02 && f.data[2] == 0x20)) return;
@@ -36,6 +36,12 @@ class UserList : public WindowTest {
       if (f.data[0] == 0x40) {
         r.data[0] = 0x4F;
         r.data[4] = static_cast<std::uint8_t>(0x40 + f.data[3]);
+      }
+      if (f.data[1] == 0x03 && f.data[2] == 0x20) {
+        r.data[0] = 0x80;
+        r.data[4] = r.data[5] = 0;
+        r.data[6] = 0x02;
+        r.data[7] = 0x06;
       }
       d.push(r);
     };
@@ -149,6 +155,46 @@ TEST_F(UserList, DoubleClickTransfersTheSelectedEntryAgain) {
   EXPECT_EQ(frameText(driver->written()[0]), "605#2B4060000F000000");
 }
 
+TEST_F(UserList, AnAbortedWriteKeepsTheValueToWriteForTheNextWriteAndTheFile) {
+  auto& w = openWithRows(0);
+  w.session().userList.push_back(entry("Refused", 0x2003, 0, od::kUnsigned16, 1234, od::kWrite));
+  w.RefreshUserSdoList();
+  w.btnWriteUser->click();
+  w.lvUserSDO->setCurrentItem(w.lvUserSDO->topLevelItem(0));
+  w.lvUserSDODblClick();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].text,
+            "SDO Tranfer Abort : 0x06020000\nObject does not exist in the object dictionary.");
+  std::vector<std::string> sent;
+  for (const auto& f : driver->written()) sent.push_back(frameText(f));
+  EXPECT_EQ(sent, (std::vector<std::string>{"605#2B032000D2040000", "605#2B032000D2040000"}));
+  w.chooseListFile = [this](bool) { return path("kept.bin"); };
+  w.pbSaveSdo->click();
+  const auto saved = usersdo::LoadUserSdoList(path("kept.bin").toStdString());
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved[0]->value, 1234);
+}
+
+TEST_F(UserList, AWriteEntryOutsideItsTypeIsRefusedBeforeAnythingIsSent) {
+  auto& w = openWithRows(0);
+  w.session().userList.push_back(entry("Controlword", 0x6040, 0, od::kUnsigned16, 6, od::kWrite));
+  w.session().userList.push_back(entry("Too big", 0x2001, 1, od::kUnsigned8, 300, od::kWrite));
+  w.RefreshUserSdoList();
+  w.btnWriteUser->click();
+  w.lvUserSDO->setCurrentItem(w.lvUserSDO->topLevelItem(1));
+  w.lvUserSDODblClick();
+  EXPECT_TRUE(driver->written().empty());
+  ASSERT_EQ(messages.size(), 2u);
+  for (const auto& m : messages) {
+    EXPECT_EQ(m.caption, "Error");
+    EXPECT_EQ(m.text, "300 is out of range for UNSIGNED8 (0 to 255)");
+  }
+  // The entry that fits still goes out on its own.
+  w.lvUserSDO->setCurrentItem(w.lvUserSDO->topLevelItem(0));
+  w.lvUserSDODblClick();
+  EXPECT_EQ(driver->written().size(), 1u);
+}
+
 TEST_F(UserList, SaveAndLoadButtonsExchangeTheListWithFiles) {
   auto& w = openWithRows(3);
   w.chooseListFile = [this](bool) { return path("saved.bin"); };
@@ -206,7 +252,8 @@ TEST_F(UserList, AnUnreadableDefaultFileIsReportedAndKeptAsBackup) {
   open();
   ASSERT_FALSE(startupMessages.empty());
   EXPECT_EQ(startupMessages.back().caption, "Error");
-  EXPECT_EQ(startupMessages.back().text, "Wrong file size");
+  EXPECT_TRUE(startupMessages.back().text.startsWith("SDOList.bin could not be loaded: Wrong file size\n"))
+      << startupMessages.back().text.toStdString();
   input.reset();
   window.reset();
   EXPECT_EQ(QFileInfo(path("SDOList.bin.bak")).size(), 1000);

@@ -193,23 +193,22 @@ struct Refusal {
   std::int32_t subIndex;
   std::int8_t dataType;
   std::uint8_t direction;
-  std::uint32_t abortCode;
   const char* message;
 };
 
 TEST_F(SdoOnBus, NodeRefusalsBecomeAbortMessages) {
   const Refusal cases[] = {
-      {"write of a read-only object", 0x1000, 0, od::kUnsigned32, od::kWrite, 0x06010002,
+      {"write of a read-only object", 0x1000, 0, od::kUnsigned32, od::kWrite,
        "SDO Tranfer Abort : 0x06010002\nAttempt to write a read only object."},
-      {"write of a const object", 0x2300, 0, od::kInteger32, od::kWrite, 0x06010002,
+      {"write of a const object", 0x2300, 0, od::kInteger32, od::kWrite,
        "SDO Tranfer Abort : 0x06010002\nAttempt to write a read only object."},
-      {"read of a write-only object", 0x2200, 0, od::kUnsigned8, od::kRead, 0x06010001,
+      {"read of a write-only object", 0x2200, 0, od::kUnsigned8, od::kRead,
        "SDO Tranfer Abort : 0x06010001\nAttempt to read a write only object."},
-      {"read of a missing object", 0x3000, 0, od::kUnsigned32, od::kRead, 0x06020000,
+      {"read of a missing object", 0x3000, 0, od::kUnsigned32, od::kRead,
        "SDO Tranfer Abort : 0x06020000\nObject does not exist in the object dictionary."},
-      {"read of a missing sub-index", 0x1018, 7, od::kUnsigned32, od::kRead, 0x06090011,
+      {"read of a missing sub-index", 0x1018, 7, od::kUnsigned32, od::kRead,
        "SDO Tranfer Abort : 0x06090011\nSub-index does not exist."},
-      {"write of 4 bytes to an UNSIGNED16", 0x2000, 1, od::kUnsigned32, od::kWrite, 0x06070010,
+      {"write of 4 bytes to an UNSIGNED16", 0x2000, 1, od::kUnsigned32, od::kWrite,
        "SDO Tranfer Abort : 0x06070010\nData type does not match, length of service parameter does not match"},
   };
   for (const auto& c : cases) {
@@ -222,7 +221,7 @@ TEST_F(SdoOnBus, NodeRefusalsBecomeAbortMessages) {
     e.direction = c.direction;
     e.value = 1;
     EXPECT_EQ(failureOf(e), c.message);
-    EXPECT_EQ(static_cast<std::uint32_t>(e.value), c.abortCode) << "the entry holds the abort code";
+    EXPECT_EQ(e.value, 1) << "the entry keeps its value";
   }
   // Nothing was stored by the refused writes.
   EXPECT_EQ(node->integerValue(0x1000, 0), 0x00020192);

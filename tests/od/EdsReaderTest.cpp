@@ -256,6 +256,13 @@ TEST(EdsKeys, LongNameAndDefaultTextAreCutToFit) {
   EXPECT_EQ(s.entry->nameText(), std::string(kNameSize - 1, 'n'));
   EXPECT_EQ(s.entry->defaultTextView(), std::string(kDefaultTextSize - 1, 't'));
   EXPECT_EQ(s.entry->textValue, std::string(kDefaultTextSize - 1, 't'));
+
+  // A UTF-8 character across the limit is left out whole (the list file's tests cover the cut).
+  const std::string euro = "\xE2\x82\xAC";
+  OneSection u({"ParameterName=" + std::string(kNameSize - 2, 'n') + euro, "DataType=9",
+                "DefaultValue=" + std::string(kDefaultTextSize - 3, 't') + euro});
+  EXPECT_EQ(u.entry->nameText(), std::string(kNameSize - 2, 'n'));
+  EXPECT_EQ(u.entry->textValue, std::string(kDefaultTextSize - 3, 't'));
 }
 
 TEST(EdsKeys, QuotesStripped) {

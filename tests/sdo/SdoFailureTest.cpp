@@ -25,31 +25,38 @@ constexpr AbortCase kAborts[] = {
      "SDO Tranfer Abort : 0xDEADBEEF\nUnknown error"},
 };
 
-TEST_F(SdoClientTest, AbortOfUploadGivesTwoLineMessageAndStoresCode) {
+TEST_F(SdoClientTest, AbortOfUploadGivesTwoLineMessageAndKeepsTheValue) {
   for (const auto& c : kAborts) {
     SCOPED_TRACE(c.name);
     node.expect("605#40.00.10.00.00.00.00.00").reply(c.abortFrame);
     auto e = makeEntry(0x1000, 0, od::kUnsigned32, od::kRead, 1);
     EXPECT_EQ(transfer(e), c.message);
-    EXPECT_EQ(static_cast<std::uint32_t>(e.value), c.code);
+    EXPECT_EQ(e.value, 1) << std::hex << c.code;
   }
 }
 
-TEST_F(SdoClientTest, AbortOfDownloadReplacesTheWrittenValue) {
+TEST_F(SdoClientTest, AbortOfDownloadKeepsTheValueToWrite) {
   node.expect("605#2B.00.10.00.0F.00.00.00").reply("585#80.00.10.00.02.00.01.06");
   auto e = makeEntry(0x1000, 0, od::kUnsigned16, od::kWrite, 15);
   EXPECT_EQ(transfer(e), "SDO Tranfer Abort : 0x06010002\nAttempt to write a read only object.");
-  EXPECT_EQ(e.value, 0x06010002);
+  EXPECT_EQ(e.value, 15);
 }
 
-TEST_F(SdoClientTest, AbortDuringSegmentedUploadKeepsSegmentsOutOfText) {
+TEST_F(SdoClientTest, AbortDuringSegmentedUploadKeepsSegmentsOutOfTheEntry) {
   node.expect("605#40.08.10.00.00.00.00.00").reply("585#41.08.10.00.0A.00.00.00");
   node.expect("605#60.08.10.00.00.00.00.00").reply("585#80.08.10.00.00.00.04.05");
-  auto e = makeEntry(0x1008, 0, od::kVisibleString);
+  auto e = makeEntry(0x1008, 0, od::kVisibleString, od::kRead, 9);
   e.textValue = "before";
   EXPECT_EQ(transfer(e), "SDO Tranfer Abort : 0x05040000\nSDO protocol timed out.");
   EXPECT_EQ(e.textValue, "before");
-  EXPECT_EQ(e.value, 0x05040000);
+  EXPECT_EQ(e.value, 9);
+  // An integer whose first segment arrived before the abort.
+  node.expect("605#40.00.10.00.00.00.00.00").reply("585#41.00.10.00.04.00.00.00");
+  node.expect("605#60.00.10.00.00.00.00.00").reply("585#06.11.22.33.44.00.00.00");
+  node.expect("605#70.00.10.00.00.00.00.00").reply("585#80.00.10.00.00.00.04.05");
+  auto n = makeEntry(0x1000, 0, od::kUnsigned32, od::kRead, 9);
+  EXPECT_EQ(transfer(n), "SDO Tranfer Abort : 0x05040000\nSDO protocol timed out.");
+  EXPECT_EQ(n.value, 9);
 }
 
 TEST_F(SdoClientTest, MismatchedAbortIsIgnoredAndTheTransferTimesOut) {

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "util/Error.h"
+#include "util/FileIo.h"
 
 namespace bp::usersdo {
 namespace {
@@ -188,17 +189,6 @@ TEST(ListFileRecord, NegativeDataTypeCodeSurvives) {
   EXPECT_EQ(decodeUserSdoList(encodeUserSdoList(list))[0]->dataType, -128);
 }
 
-TEST(ListFileRecord, TextFieldsWithoutTerminatorStopAtTheFieldsEnd) {
-  Bytes b(608, 0);
-  std::fill(b.begin(), b.begin() + 300, 'A');        // no terminator in the name field
-  std::fill(b.begin() + 344, b.begin() + 600, 'B');  // none in the default text either
-  const UserSdoList back = decodeUserSdoList(b);
-  ASSERT_EQ(back.size(), 1u);
-  EXPECT_EQ(back[0]->nameText(), std::string(299, 'A'));
-  EXPECT_EQ(back[0]->defaultTextView(), std::string(255, 'B'));
-  EXPECT_EQ(back[0]->access, 0u);  // the name does not run into the next field
-}
-
 TEST(ListFileRecord, BytesAfterATerminatorAreIgnored) {
   Bytes b(608, 0);
   const char name[] = "AB\0CD";
@@ -206,17 +196,51 @@ TEST(ListFileRecord, BytesAfterATerminatorAreIgnored) {
   EXPECT_EQ(decodeUserSdoList(b)[0]->nameText(), "AB");
 }
 
-TEST(ListFileRecord, LongTextsAreCutToTheirFields) {
-  od::ObjectEntry e{};
-  e.setName(std::string(400, 'n'));
-  e.setDefaultText(std::string(400, 'd'));
-  UserSdoList list;
-  list.push_back(std::make_unique<od::ObjectEntry>(e));
-  const Bytes b = encodeUserSdoList(list);
-  EXPECT_EQ(cText(b, 0, 300).size(), 299u);
-  EXPECT_EQ(b[299], 0);
-  EXPECT_EQ(cText(b, 344, 256).size(), 255u);
-  EXPECT_EQ(b[599], 0);
+// Names are cut to 299 bytes and default texts to 255, when a record is made and when a field
+// without a terminator is read, never inside a UTF-8 character; bytes that are not UTF-8 are cut
+// where they fall. Each text is `pad` letters less than the limit, then `tail`.
+TEST(ListFileRecord, LongTextsAreCutToTheirFieldsOnAWholeCharacter) {
+  const std::string c2 = "\xC3\xA9", c3 = "\xE2\x82\xAC", c4 = "\xF0\x9F\x98\x80";
+  struct Row {
+    const char* what;
+    std::size_t lessPad;  // the letters end this many bytes before the limit
+    std::string tail;
+    std::size_t lessKept;  // bytes kept: the limit less this
+  };
+  const Row rows[] = {
+      {"letters only", 0, std::string(100, 'x'), 0},
+      {"2-byte character across the limit", 1, c2, 1},
+      {"2-byte character ending on the limit", 2, c2 + "x", 0},
+      {"3-byte character, 1 byte inside", 1, c3, 1},
+      {"3-byte character, 2 bytes inside", 2, c3, 2},
+      {"4-byte character, 1 byte inside", 1, c4 + c4, 1},
+      {"4-byte character, 3 bytes inside", 3, c4, 3},
+      {"3-byte character ending on the limit", 3, c3 + c4, 0},
+      {"Latin-1 bytes", 2, "\xE9\xE9\xE9\xE9", 0},
+      {"surrogate, not UTF-8", 2, "\xED\xA0\x80", 0},
+      {"overlong form, not UTF-8", 1, "\xE0\x80\x80", 0},
+  };
+  const auto check = [](std::size_t limit, const Row& r, auto set, auto fieldOf) {
+    const std::string text = std::string(limit - r.lessPad, 'a') + r.tail;
+    const std::size_t kept = limit - r.lessKept;
+    od::ObjectEntry e{};
+    set(e, text);
+    UserSdoList list;
+    list.push_back(std::make_unique<od::ObjectEntry>(e));
+    Bytes b = encodeUserSdoList(list);
+    EXPECT_EQ(fieldOf(b), text.substr(0, kept)) << "written";
+    // The same text read from a field it fills to the last byte, without a terminator.
+    const std::size_t at = limit == 299 ? rec::kName : rec::kDefText;
+    for (std::size_t i = 0; i <= limit; ++i) b[at + i] = static_cast<std::uint8_t>(text[i]);
+    EXPECT_EQ(fieldOf(encodeUserSdoList(decodeUserSdoList(b))), text.substr(0, kept)) << "read";
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    check(299, r, [](od::ObjectEntry& e, const std::string& t) { e.setName(t); },
+          [](const Bytes& b) { return cText(b, rec::kName, 300); });
+    check(255, r, [](od::ObjectEntry& e, const std::string& t) { e.setDefaultText(t); },
+          [](const Bytes& b) { return cText(b, rec::kDefText, 256); });
+  }
 }
 
 // ---- whole contents ----
@@ -406,6 +430,19 @@ TEST_F(ListFile, ReadOnlyDirectoryKeepsTheOldFile) {
   EXPECT_EQ(errorOf([&] { SaveUserSdoList(p, {}); }),
             "Cannot create file \"" + p + "\". Permission denied");
   EXPECT_EQ(fs::file_size(p), 1824u);
+}
+
+// The save's temporary file is made only where nothing is: an existing file is never reused.
+TEST_F(ListFile, ExclusiveCreateRefusesAnExistingFile) {
+  const std::string p = path("taken.bin");
+  writeBytes(p, Bytes{1, 2, 3});
+  try {
+    (void)fileio::File::createNew(p);
+    ADD_FAILURE() << "created over an existing file";
+  } catch (const fileio::SystemError& e) {
+    EXPECT_STREQ(e.what(), "File exists");
+  }
+  EXPECT_EQ(readBytes(p), (Bytes{1, 2, 3}));
 }
 
 TEST_F(ListFile, ExistenceAndBackUp) {

@@ -114,6 +114,20 @@ TEST(UserRowTexts, DirectionNameIndexSubAndValue) {
   EXPECT_EQ(userRowTexts(s, '.')[4], "abc");
 }
 
+// ---- values to write ----
+
+TEST(WriteValueError, NamesTheFirstWriteEntryOutsideItsTypeAndPassesReadEntries) {
+  UserSdoList list;
+  addToUserSdoList(list, makeEntry(0x2000, 1, od::kUnsigned8, 300, od::kRead), '.');
+  addToUserSdoList(list, makeEntry(0x2000, 1, od::kUnsigned8, 255, od::kWrite), '.');
+  EXPECT_EQ(writeValueError(list), std::nullopt);
+  addToUserSdoList(list, makeEntry(0x2000, 2, od::kInteger8, 200, od::kWrite), '.');
+  addToUserSdoList(list, makeEntry(0x2000, 1, od::kUnsigned8, 300, od::kWrite), '.');
+  EXPECT_EQ(writeValueError(list), "200 is out of range for INTEGER8 (-128 to 127)");
+  EXPECT_EQ(writeValueError(*list[3]), "300 is out of range for UNSIGNED8 (0 to 255)");
+  EXPECT_EQ(writeValueError(*list[0]), std::nullopt);
+}
+
 // ---- drag and drop ----
 
 struct DropRow {

@@ -1,5 +1,6 @@
 // The user SDO list file on Windows: the safe save (temporary file, then replacing the old file)
-// with the C runtime's and the file system's Windows behaviour, loading back, and the error texts.
+// with the file system's Windows behaviour, loading back, paths beyond ASCII (UTF-8 in the core,
+// wide-character calls to the system) and Windows' own error texts. And an EDS file on such a path.
 #include "usersdo/SdoListFile.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "od/EdsReader.h"
 #include "util/Error.h"
+#include "util/FileIo.h"
 
 namespace bp::usersdo {
 namespace {
@@ -44,6 +47,21 @@ UserSdoList listOf(int entries, std::int32_t firstValue) {
   for (int i = 0; i < entries; ++i)
     list.push_back(entry("Controlword", 0x6040, i, firstValue + i, i % 2 == 0 ? od::kWrite : od::kRead));
   return list;
+}
+
+// "Größe 日本 😀": 2-, 3- and 4-byte UTF-8 characters.
+constexpr const char* kFolder = "Gr\xC3\xB6\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";
+
+// The core's paths are UTF-8, whatever the C++ library makes of narrow strings.
+std::string utf8(const fs::path& p) {
+  const std::u8string s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+fs::path fromUtf8(const std::string& s) { return fs::path(std::u8string(s.begin(), s.end())); }
+
+std::string withBackslashes(std::string s) {
+  std::replace(s.begin(), s.end(), '/', '\\');
+  return s;
 }
 
 class ListFileOnWindows : public ::testing::Test {
@@ -135,15 +153,73 @@ TEST_F(ListFileOnWindows, BackUpCopiesTheFile) {
   EXPECT_EQ(readBytes(backup), readBytes(p));
 }
 
-TEST_F(ListFileOnWindows, FailuresNameTheFile) {
-  const std::string missingDir = path("no such folder\\SDOList.bin");
-  const std::string saveError = errorOf([&] { SaveUserSdoList(missingDir, listOf(1, 1)); });
-  EXPECT_EQ(saveError.rfind("Cannot create file \"" + missingDir + "\". ", 0), 0u) << saveError;
-  const std::string missing = path("absent.bin");
-  const std::string loadError = errorOf([&] { (void)LoadUserSdoList(missing); });
-  EXPECT_EQ(loadError.rfind("Cannot open file \"" + missing + "\". ", 0), 0u) << loadError;
+TEST_F(ListFileOnWindows, ListUnderANonAsciiFolderSavesLoadsAndBacksUp) {
+  const fs::path folder = dir / fromUtf8(kFolder);
+  ASSERT_TRUE(fs::create_directory(folder));
+  const std::string p = utf8(folder / "SDOList.bin");
+  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(2, 7)); }), "(no error)");
+  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(2, 7)); }), "(no error)");  // replacing it
+  EXPECT_EQ(fs::file_size(folder / "SDOList.bin"), 2 * rec::kSize);
+  EXPECT_TRUE(fileExists(p));
+  const UserSdoList back = LoadUserSdoList(p);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[1]->value, 8);
+  ASSERT_EQ(errorOf([&] { backUpFile(p, p + ".bak"); }), "(no error)");
+  EXPECT_EQ(fs::file_size(folder / "SDOList.bin.bak"), 2 * rec::kSize);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+}
+
+// Paths in error texts have Windows' separators; reasons are Windows' own texts.
+TEST_F(ListFileOnWindows, FailuresOnANonAsciiPathTellWindowsReason) {
+  const std::string denied = fileio::windowsErrorText(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(denied.rfind("Windows error", 0), std::string::npos) << "the system's text, found";
+  EXPECT_GT(static_cast<unsigned char>(denied.back()), ' ') << "no line break";
+  const std::string base = utf8(dir) + "/" + kFolder;
+  const std::string missingDir = base + "/missing/SDOList.bin";
+  EXPECT_EQ(errorOf([&] { SaveUserSdoList(missingDir, listOf(1, 1)); }),
+            "Cannot create file \"" + withBackslashes(missingDir) + "\". " +
+                fileio::windowsErrorText(ERROR_PATH_NOT_FOUND));
+  ASSERT_TRUE(fs::create_directory(fromUtf8(base)));
+  const std::string missing = base + "/absent.bin";
+  EXPECT_EQ(errorOf([&] { (void)LoadUserSdoList(missing); }),
+            "Cannot open file \"" + withBackslashes(missing) + "\". " +
+                fileio::windowsErrorText(ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(fileExists(missing));
-  EXPECT_EQ(names(), std::vector<std::string>{});  // nothing left behind
+  // A folder in the file's place is not replaced: access denied, in Windows' words.
+  const std::string taken = base + "/taken";
+  ASSERT_TRUE(fs::create_directory(fromUtf8(taken)));
+  EXPECT_EQ(errorOf([&] { SaveUserSdoList(taken, listOf(1, 1)); }),
+            "Cannot create file \"" + withBackslashes(taken) + "\". " +
+                denied);
+  EXPECT_TRUE(fs::is_directory(fromUtf8(taken)));
+  EXPECT_EQ(std::distance(fs::directory_iterator(fromUtf8(base)), fs::directory_iterator()), 1)
+      << "nothing left behind";
+}
+
+// The save's temporary file is made only where nothing is: an existing file is never reused.
+TEST_F(ListFileOnWindows, ExclusiveCreateRefusesAnExistingFile) {
+  const std::string p = path("taken.bin");
+  SaveUserSdoList(p, listOf(1, 5));
+  try {
+    (void)fileio::File::createNew(p);
+    ADD_FAILURE() << "created over an existing file";
+  } catch (const fileio::SystemError& e) {
+    EXPECT_EQ(e.what(), fileio::windowsErrorText(ERROR_FILE_EXISTS));
+  }
+  const UserSdoList back = LoadUserSdoList(p);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0]->value, 5);
+}
+
+TEST_F(ListFileOnWindows, EdsFileUnderANonAsciiFolderLoads) {
+  const fs::path folder = dir / fromUtf8(kFolder);
+  ASSERT_TRUE(fs::create_directory(folder));
+  std::ofstream(folder / "node.eds", std::ios::binary)
+      << "[1008]\r\nParameterName=Ger\xC3\xA4tename\r\nDataType=0x0009\r\nDefaultValue=X\r\n";
+  od::ObjectDictionary d;
+  ASSERT_NO_THROW(od::ReadEDSFile(utf8(folder / "node.eds"), d, '.'));
+  ASSERT_EQ(d.recordCount(), 1u);
+  EXPECT_EQ(d.heads()[0]->nameText(), "Ger\xC3\xA4tename");
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+#pragma once
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Files named by UTF-8 paths. On Windows every call goes through the system's wide-character
+// calls and a failure is told in Windows' own words; elsewhere through the POSIX calls and the C
+// library's texts.
+namespace bp::fileio {
+
+// A failed file call. what() is the system's text for why (UTF-8), e.g. "Permission denied".
+class SystemError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A file open for reading or writing; closed when destroyed. Every call that fails throws
+// SystemError.
+class File {
+ public:
+  File() = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  ~File();
+
+  static File openForReading(const std::string& path);
+  // A new, empty file for writing. Fails when anything exists at `path` already.
+  static File createNew(const std::string& path);
+
+  std::vector<std::uint8_t> readAll();
+  void writeAll(std::span<const std::uint8_t> bytes);
+  void flushToDisk();  // every byte written so far is on the disk
+  void close();        // reports a failure of the last write-back
+
+ private:
+#if defined(_WIN32)
+  using Handle = void*;
+  static constexpr Handle kNone = nullptr;
+#else
+  using Handle = int;
+  static constexpr Handle kNone = -1;
+#endif
+  explicit File(Handle h) noexcept : m_handle(h) {}
+  Handle m_handle = kNone;
+};
+
+// Renames `from` to `to`, replacing a file at `to`.
+void replaceFile(const std::string& from, const std::string& to);
+// Removes the file if it can; a failure is ignored.
+void removeFile(const std::string& path) noexcept;
+// Best effort: makes a rename inside the folder of `path` durable (nothing to do on Windows).
+void syncFolderOf(const std::string& path) noexcept;
+// True when something exists at `path`.
+bool exists(const std::string& path) noexcept;
+
+// `path` as the system writes paths: backslashes for slashes on Windows, unchanged elsewhere.
+std::string nativePath(std::string path);
+
+#if defined(_WIN32)
+// Windows' text for a Windows error code (GetLastError), in UTF-8 without the line break.
+std::string windowsErrorText(unsigned long code);
+#endif
+
+}  // namespace bp::fileio
