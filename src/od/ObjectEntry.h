@@ -28,7 +28,24 @@ enum DataType : std::int8_t {
   kUnicodeString = 11,
   kTimeOfDay = 12,
   kTimeDifference = 13,
+  kDomain = 15,
+  kInteger24 = 16,
+  kReal64 = 17,
+  kInteger40 = 18,
+  kInteger48 = 19,
+  kInteger56 = 20,
+  kInteger64 = 21,
+  kUnsigned24 = 22,
+  kUnsigned40 = 24,
+  kUnsigned48 = 25,
+  kUnsigned56 = 26,
+  kUnsigned64 = 27,
 };
+
+// The integer types whose values live in value64 / defaultValue64 (24 to 64 bits).
+constexpr bool isWideInteger(std::int8_t t) noexcept {
+  return t == kInteger24 || (t >= kInteger40 && t <= kUnsigned24) || (t >= kUnsigned40 && t <= kUnsigned64);
+}
 
 enum Access : std::uint32_t { kReadOnly = 0, kWriteOnly = 1, kReadWrite = 2 };
 enum Direction : std::uint8_t { kRead = 0, kWrite = 1 };
@@ -49,6 +66,13 @@ struct ObjectEntry {
   std::array<char, kDefaultTextSize> defaultText{};
   ObjectEntry* next = nullptr;                   // next record of the sub-entry chain (not owned)
   std::uint8_t direction = kRead;
+  // Beyond the list file's fields:
+  std::int64_t value64 = 0;         // current value of the wide integer types (isWideInteger),
+                                    // sign-extended for signed types; REAL64 uses realValue
+  std::int64_t defaultValue64 = 0;  // their EDS default
+  std::string defaultBytes;         // OCTET_STRING default, the bytes (its value is in textValue)
+  bool defaultFromNodeId = false;   // the default was "$NODEID+X": X is nodeIdOffset
+  std::int64_t nodeIdOffset = 0;
 
   std::string_view nameText() const noexcept { return {name.data(), textLength(name)}; }
   std::string_view defaultTextView() const noexcept {
