@@ -18,16 +18,19 @@
 #include "usersdo/SdoListFile.h"
 #include "usersdo/UserSdoList.h"
 #include "util/Error.h"
+#include "util/Utf8.h"
 
 namespace {
 
 using bp::fuzz::check;
 namespace rec = bp::usersdo::rec;
 
-// A text field as the encoder writes it: the bytes up to the first NUL, at most size - 1, then 0.
+// A text field as the encoder writes it: the bytes up to the first NUL, at most size - 1 and never
+// ending inside a UTF-8 character, then 0.
 void normaliseText(std::uint8_t* field, std::size_t size) {
   std::size_t n = 0;
-  while (n < size - 1 && field[n] != 0) ++n;
+  while (n < size && field[n] != 0) ++n;
+  n = bp::utf8CutLength(std::string_view(reinterpret_cast<const char*>(field), n), size - 1);
   std::fill(field + n, field + size, std::uint8_t{0});
 }
 

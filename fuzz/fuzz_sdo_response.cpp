@@ -272,10 +272,13 @@ class Rig {
       return;
     }
     if (startsWith(message, "SDO Tranfer Abort : 0x")) {
+      // The code is in the message only: an abort leaves the entry as it was.
+      const auto code = static_cast<std::uint32_t>(std::strtoul(message.c_str() + 22, nullptr, 16));
       char head[64];
-      std::snprintf(head, sizeof head, "SDO Tranfer Abort : 0x%08X\n", static_cast<std::uint32_t>(e.value));
-      check(message == std::string(head) + std::string(bp::sdo::lookUpAbortMessage(static_cast<std::uint32_t>(e.value))),
-            "abort message", message);
+      std::snprintf(head, sizeof head, "SDO Tranfer Abort : 0x%08X\n", code);
+      check(message == std::string(head) + std::string(bp::sdo::lookUpAbortMessage(code)), "abort message", message);
+      check(e.value == before.value && e.textValue == before.textValue && e.realValue == before.realValue,
+            "an abort changed the entry", message);
       return;
     }
     check(message == "SDO Transfer error, SDO too large" || refused, "unknown failure message", message);
