@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
       bp::od::ObjectDictionary d;
       const auto t0 = std::chrono::steady_clock::now();
       try {
-        bp::od::ReadEDSFile(file, d, sep);
+        bp::od::ReadEDSFile(file, d, sep, 1);
         stoppedAt = 0;
       } catch (const bp::od::EdsReadError& e) {
         stoppedAt = e.line();

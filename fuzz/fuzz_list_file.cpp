@@ -49,6 +49,21 @@ std::vector<std::uint8_t> normalised(std::span<const std::uint8_t> in) {
   return out;
 }
 
+// OCTET_STRING and UNICODE_STRING records keep their value in the default-text field, in one
+// spelling of the encoder's own (hex pairs, cut text): that field is compared by stability alone.
+bool holdsValueText(std::int8_t dataType) {
+  return dataType == bp::od::kOctetString || dataType == bp::od::kUnicodeString;
+}
+
+std::vector<std::uint8_t> withoutValueTexts(std::vector<std::uint8_t> bytes) {
+  for (std::size_t at = 0; at + rec::kSize <= bytes.size(); at += rec::kSize) {
+    std::uint8_t* r = bytes.data() + at;
+    if (holdsValueText(static_cast<std::int8_t>(r[rec::kDataType])))
+      std::fill(r + rec::kDefText, r + rec::kDefText + bp::od::kDefaultTextSize, std::uint8_t{0});
+  }
+  return bytes;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -74,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(defText.find('\0') == std::string_view::npos, "NUL inside the default text");
     check(entry->name[bp::od::kNameSize - 1] == '\0', "name field without a terminator");
     check(entry->defaultText[bp::od::kDefaultTextSize - 1] == '\0', "default text without a terminator");
-    check(entry->textValue.empty(), "text value read from a file");
+    if (!holdsValueText(entry->dataType)) check(entry->textValue.empty(), "text value read from a file");
     check(entry->next == nullptr, "next link read from a file");
 
     // What the window makes of a loaded entry: its row and its caption, with either separator.
@@ -87,7 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::vector<std::uint8_t> again = bp::usersdo::encodeUserSdoList(list);
-  check(again == normalised(bytes), "encode(decode(x)) differs from x");
+  check(withoutValueTexts(again) == withoutValueTexts(normalised(bytes)), "encode(decode(x)) differs from x");
+  // The value texts come back in their one spelling, which then stays as it is.
+  check(bp::usersdo::encodeUserSdoList(bp::usersdo::decodeUserSdoList(again)) == again, "encoding not stable");
 
   // Re-adding the entries to a fresh list keeps at most one of each equivalent pair, never more.
   bp::usersdo::UserSdoList fresh;

@@ -7,7 +7,10 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QSettings>
+#include <QTreeWidgetItemIterator>
+#include <unordered_set>
 
+#include "app/ItemEntry.h"
 #include "app/Messages.h"
 #include "app/WindowStyle.h"
 #include "app/frmInput1.h"
@@ -290,7 +293,15 @@ void TfrmBPX::btnCloseClick() { close(); }
 void TfrmBPX::cbNodeIDChange() {
   const int index = cbNodeID->currentIndex();
   // A pick-only list: the index is always 0..127 once filled.
-  if (index >= 0 && index <= 127) m_session.nodeId.store(index, std::memory_order_relaxed);
+  if (index < 0 || index > 127) return;
+  m_session.nodeId.store(index, std::memory_order_relaxed);
+  // Defaults written "$NODEID+X" follow the node, unless the value was changed since.
+  const std::vector<od::ObjectEntry*> changed = m_session.dictionary.applyNodeId(static_cast<std::uint8_t>(index));
+  if (changed.empty()) return;
+  const std::unordered_set<const od::ObjectEntry*> renew(changed.begin(), changed.end());
+  for (QTreeWidgetItemIterator it(tvSDO); *it != nullptr; ++it)
+    if (const od::ObjectEntry* entry = entryOf(*it); entry != nullptr && renew.contains(entry))
+      (*it)->setText(0, captionOf(*entry));
 }
 
 void TfrmBPX::cbSpeedCloseUp() {

@@ -20,7 +20,8 @@ void TfrmBPX::btnEDSLoadClick() {
   m_session.dictionary.ClearObjectDictionary();
   const QString fileName = edEDSFile->text();
   try {
-    od::ReadEDSFile(fileName.toUtf8().toStdString(), m_session.dictionary, decimalSeparator());
+    od::ReadEDSFile(fileName.toUtf8().toStdString(), m_session.dictionary, decimalSeparator(),
+                    static_cast<std::uint8_t>(m_session.nodeId.load()));
   } catch (const od::EdsReadError& e) {
     showErrorBox(QStringLiteral("Error reading EDS File\nLine: ") + QString::number(e.line()));
   }

@@ -63,33 +63,306 @@ std::int32_t hexOfName(std::string_view digits) {
   return integerText(text);
 }
 
-void applyKey(ObjectEntry& e, std::string_view key, std::string_view value, char decimalSep) {
+bool isHexDigit(char c) noexcept {
+  return (c >= '0' && c <= '9') || (lowerAscii(c) >= 'a' && lowerAscii(c) <= 'f');
+}
+
+bool startsWithWord(std::string_view s, std::string_view lowerWord) noexcept {
+  return s.size() >= lowerWord.size() && keyIs(s.substr(0, lowerWord.size()), lowerWord);
+}
+
+// ---- Integer defaults -------------------------------------------------------------------------
+
+// The integer text rule (leading spaces, sign, "$"/"x"/"0x" hexadecimal or decimal, nothing after)
+// with 64-bit magnitudes. False on overflow beyond 64 bits or any other character.
+bool integerParts64(std::string_view text, bool& negative, bool& hex, std::uint64_t& magnitude) noexcept {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n && text[i] == ' ') ++i;
+  negative = i < n && text[i] == '-';
+  if (i < n && (text[i] == '-' || text[i] == '+')) ++i;
+  hex = false;
+  if (i < n && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    hex = true;
+    i += 1;
+  } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= n) return false;
+  magnitude = 0;
+  const std::uint64_t base = hex ? 16 : 10;
+  for (; i < n; ++i) {
+    const char c = text[i];
+    if (hex ? !isHexDigit(c) : !(c >= '0' && c <= '9')) return false;
+    const char l = lowerAscii(c);
+    const auto d = static_cast<std::uint64_t>(l <= '9' ? l - '0' : l - 'a' + 10);
+    if (magnitude > (UINT64_MAX - d) / base) return false;
+    magnitude = magnitude * base + d;
+  }
+  return true;
+}
+
+int wideBits(std::int8_t t) noexcept {
+  switch (t) {
+    case kInteger24: case kUnsigned24: return 24;
+    case kInteger40: case kUnsigned40: return 40;
+    case kInteger48: case kUnsigned48: return 48;
+    case kInteger56: case kUnsigned56: return 56;
+    default: return 64;
+  }
+}
+
+bool isSignedType(std::int8_t t) noexcept { return t >= kInteger24 && t <= kInteger64 && t != kReal64; }
+
+// A default of a wide integer type: hexadecimal as a two's-complement pattern (of the type's
+// width when it fits there, else of 64 bits), decimal in the type's range.
+bool wideIntegerText(std::string_view text, std::int8_t type, std::int64_t& out) noexcept {
+  bool negative = false;
+  bool hex = false;
+  std::uint64_t m = 0;
+  if (!integerParts64(text, negative, hex, m)) return false;
+  const int bits = wideBits(type);
+  const bool isSigned = isSignedType(type);
+  const std::uint64_t span = bits == 64 ? UINT64_MAX : (1ull << bits) - 1;
+  if (hex) {
+    std::uint64_t p = negative ? 0 - m : m;
+    if (isSigned && bits < 64 && p <= span && (p >> (bits - 1)) != 0) p |= ~span;  // sign-extend
+    const auto v = static_cast<std::int64_t>(p);
+    const bool fits = isSigned ? (bits == 64 || (v >= -static_cast<std::int64_t>(span / 2) - 1 &&
+                                                 v <= static_cast<std::int64_t>(span / 2)))
+                               : p <= span;
+    if (!fits) return false;
+    out = v;
+    return true;
+  }
+  const std::uint64_t limit = isSigned ? span / 2 + (negative ? 1 : 0) : (negative ? 0 : span);
+  if (m > limit) return false;
+  out = static_cast<std::int64_t>(negative ? 0 - m : m);
+  return true;
+}
+
+// A default of data types up to 7 by the integer text rule, except that UNSIGNED8/16/32 take a
+// decimal up to the type's maximum (as its bit pattern) and ignore one above it.
+bool narrowIntegerText(std::string_view text, std::int8_t type, std::int32_t& out) noexcept {
+  IntegerParts p;
+  if (!tryIntegerParts(text, p)) return false;
+  std::uint64_t limit = p.negative ? 0x80000000u : 0x7FFFFFFFu;
+  if (p.hex) limit = 0xFFFFFFFFu;
+  else if (!p.negative && type == kUnsigned8) limit = 0xFFu;
+  else if (!p.negative && type == kUnsigned16) limit = 0xFFFFu;
+  else if (!p.negative && type == kUnsigned32) limit = 0xFFFFFFFFu;
+  if (p.magnitude > limit) return false;
+  const auto bits = static_cast<std::uint32_t>(p.magnitude);
+  out = static_cast<std::int32_t>(p.negative ? 0u - bits : bits);
+  return true;
+}
+
+// "$NODEID", "$NODEID+X" or "X+$NODEID" (any letter case, blanks around "+"): true with X in
+// `offset`. X follows the integer rule of the type.
+bool nodeIdOffsetText(std::string_view text, std::int8_t type, std::int64_t& offset) noexcept {
+  constexpr std::string_view kWord = "$nodeid";
+  text = trimmed(text);
+  std::string_view rest;
+  if (startsWithWord(text, kWord)) {
+    rest = trimmed(text.substr(kWord.size()));
+    if (rest.empty()) {
+      offset = 0;
+      return true;
+    }
+    if (rest.front() != '+') return false;
+    rest = trimmed(rest.substr(1));
+  } else if (text.size() > kWord.size() && keyIs(text.substr(text.size() - kWord.size()), kWord)) {
+    rest = trimmed(text.substr(0, text.size() - kWord.size()));
+    if (rest.empty() || rest.back() != '+') return false;
+    rest = trimmed(rest.substr(0, rest.size() - 1));
+  } else {
+    return false;
+  }
+  if (isWideInteger(type)) return wideIntegerText(rest, kUnsigned64, offset) ||
+                                  wideIntegerText(rest, kInteger64, offset);
+  std::int32_t x = 0;
+  if (!tryIntegerText(rest, x)) return false;
+  offset = x;
+  return true;
+}
+
+// A cheap first look: "$NODEID..." or "...$NODEID" (the text is trimmed at its end).
+bool mayNameNodeId(std::string_view text) noexcept {
+  const std::size_t first = text.find_first_not_of(' ');
+  return first != std::string_view::npos && (text[first] == '$' || lowerAscii(text.back()) == 'd');
+}
+
+// ---- Defaults by data type --------------------------------------------------------------------
+
+struct ReadContext {
+  char decimalSep;
+  std::uint8_t nodeId;
+};
+
+// Reads a DefaultValue text into default and value by the record's data type. False when nothing
+// was set (blank text, a text that does not convert, a type without EDS defaults). A REAL32 text
+// that does not convert throws bp::Error.
+bool applyDefault(ObjectEntry& e, std::string_view value, const ReadContext& ctx) {
+  if (trimmed(value).empty()) return false;
+  const std::int8_t t = e.dataType;
+  if (t <= kUnsigned32 || isWideInteger(t)) {
+    std::int64_t offset = 0;
+    if (mayNameNodeId(value) && nodeIdOffsetText(value, t, offset)) {
+      e.defaultFromNodeId = true;
+      e.nodeIdOffset = offset;
+      setNodeIdDefault(e, ctx.nodeId);
+      return true;
+    }
+    if (isWideInteger(t)) {
+      if (!wideIntegerText(value, t, e.defaultValue64)) return false;
+      e.value64 = e.defaultValue64;
+    } else {
+      if (!narrowIntegerText(value, t, e.defaultValue)) return false;
+      e.value = e.defaultValue;
+    }
+    e.defaultFromNodeId = false;
+    e.nodeIdOffset = 0;
+    return true;
+  }
+  switch (t) {
+    case kReal32:
+      e.defaultReal = realText(value, ctx.decimalSep);
+      e.realValue = e.defaultReal;
+      return true;
+    case kReal64:
+      if (!tryRealText(value, ctx.decimalSep, e.defaultReal)) return false;
+      e.realValue = e.defaultReal;
+      return true;
+    case kVisibleString:
+    case kUnicodeString:
+      e.setDefaultText(StripQuotes(value));
+      e.textValue = std::string(e.defaultTextView());  // the text as stored, cut to fit
+      return true;
+    case kOctetString:
+      if (!tryHexPairs(value, e.defaultBytes)) return false;
+      e.textValue = e.defaultBytes;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The keys of one object section beyond the record's own fields.
+struct SectionState {
+  std::int32_t objectType = 0;
+  std::int32_t compactSubObj = 0;
+  std::unique_ptr<ObjectEntry> parameter;  // ParameterValue, read as a default of the type so far
+};
+
+void copyValue(const ObjectEntry& from, ObjectEntry& to) {
+  to.value = from.value;
+  to.value64 = from.value64;
+  to.realValue = from.realValue;
+  to.textValue = from.textValue;
+}
+
+void applyKey(ObjectEntry& e, SectionState& state, std::string_view key, std::string_view value,
+              const ReadContext& ctx) {
   if (keyIs(key, "parametername")) {
     e.setName(StripQuotes(value));
   } else if (keyIs(key, "datatype")) {
     e.dataType = static_cast<std::int8_t>(static_cast<std::uint32_t>(integerText(value)) & 0xFFu);
   } else if (keyIs(key, "objecttype")) {
-    const std::int32_t n = integerText(value);
-    if (n == 9 || n == 8) e.subIndex = -1;
+    state.objectType = integerText(value);
+    if (state.objectType == 9 || state.objectType == 8) e.subIndex = -1;
   } else if (keyIs(key, "accesstype")) {
     e.access = ParseAccessType(value);
   } else if (keyIs(key, "defaultvalue")) {
-    // Interpreted by the data type read so far in this section.
-    if (e.dataType <= 7) {
-      std::int32_t n = 0;
-      if (tryIntegerText(value, n)) {  // "$NODEID+0x180" and the like are passed over
-        e.defaultValue = n;
-        e.value = n;
+    applyDefault(e, value, ctx);  // interpreted by the data type read so far in this section
+  } else if (keyIs(key, "parametervalue")) {
+    auto read = std::make_unique<ObjectEntry>();
+    read->dataType = e.dataType;
+    if (applyDefault(*read, value, ctx)) state.parameter = std::move(read);
+  } else if (keyIs(key, "compactsubobj")) {
+    std::int32_t n = 0;
+    state.compactSubObj = tryIntegerText(value, n) && n >= 1 && n <= 254 ? n : 0;
+  }
+}
+
+// ---- Compact arrays ---------------------------------------------------------------------------
+
+// Sub-index 0 and sub-indices 1..n of a compact array, chained behind its head.
+void addCompactEntries(const ObjectEntry& head, std::int32_t n, ObjectDictionary& dictionary) {
+  auto count = std::make_unique<ObjectEntry>();
+  count->index = head.index;
+  count->setName("Number of entries");
+  count->dataType = kUnsigned8;
+  count->access = kReadOnly;
+  count->value = n;
+  count->defaultValue = n;
+  dictionary.AddObjectEntry(std::move(count));
+  for (std::int32_t k = 1; k <= n; ++k) {
+    auto sub = std::make_unique<ObjectEntry>(head);
+    sub->subIndex = k;
+    sub->setName(std::string(head.nameText()) + ' ' + std::to_string(k));
+    dictionary.AddObjectEntry(std::move(sub));
+  }
+}
+
+// "[XXXXName]" and "[XXXXValue]": the k=TEXT lines name sub-index k of a compact array or set
+// its value. Other lines, and objects that are no compact array, are passed over.
+void applyCompactSection(const std::vector<std::string_view>& lines, std::size_t header, bool names,
+                         std::int32_t index, ObjectDictionary& dictionary, const ReadContext& ctx) {
+  for (std::size_t i = header + 1; i < lines.size(); ++i) {
+    const std::string_view line = trimmed(lines[i]);
+    if (!line.empty() && line.front() == '[') return;
+    const std::size_t eq = line.find('=');
+    std::int32_t k = 0;
+    if (eq == std::string_view::npos || !tryIntegerText(trimmed(line.substr(0, eq)), k) || k < 1) continue;
+    ObjectEntry* sub = dictionary.find(index, k);
+    if (sub == nullptr) continue;
+    const std::string_view text = line.substr(eq + 1, kMaxValueLength);
+    if (names) {
+      sub->setName(StripQuotes(text));
+    } else {
+      ObjectEntry scratch;
+      scratch.dataType = sub->dataType;
+      try {
+        if (applyDefault(scratch, text, ctx)) copyValue(scratch, *sub);
+      } catch (const bp::Error&) {
+        // a REAL32 value that does not convert leaves the default
       }
-    } else if (e.dataType == 8) {
-      const double r = realText(value, decimalSep);
-      e.defaultReal = r;
-      e.realValue = r;
-    } else if (e.dataType == 9) {
-      e.setDefaultText(StripQuotes(value));
-      e.textValue = std::string(e.defaultTextView());  // the text as stored, cut to fit
     }
   }
+}
+
+// ---- Section headers --------------------------------------------------------------------------
+
+enum class Header { kNone, kObject, kName, kValue, kOther };
+
+// "[" up to four hexadecimal digits "]" and a suffix: an object ("" or "sub" and one or two
+// digits), "Name", "Value", "ObjectLinks", "Denotation". An index beginning with a letter must
+// have four digits and an object suffix; any other header beginning with a digit is an object
+// section (and may be malformed).
+Header classifyHeader(std::string_view line, std::int32_t& index) {
+  if (line.size() < 2 || line[0] != '[' || !isHexDigit(line[1])) return Header::kNone;
+  std::size_t n = 1;
+  while (n < line.size() && n <= 4 && isHexDigit(line[n])) ++n;
+  const std::size_t close = line.find(']');
+  const std::string_view suffix =
+      close == std::string_view::npos || close < n ? std::string_view{} : line.substr(n, close - n);
+  const bool digitFirst = line[1] <= '9';
+  if (close != std::string_view::npos && close >= n) {
+    Header kind = Header::kObject;
+    if (keyIs(suffix, "name")) kind = Header::kName;
+    else if (keyIs(suffix, "value")) kind = Header::kValue;
+    else if (keyIs(suffix, "objectlinks") || keyIs(suffix, "denotation")) kind = Header::kOther;
+    if (kind != Header::kObject) {
+      index = hexOfName(line.substr(1, n - 1));
+      return kind;
+    }
+  }
+  if (digitFirst) return Header::kObject;
+  const bool objectSuffix =
+      suffix.empty() || (suffix.size() >= 4 && suffix.size() <= 5 && startsWithWord(suffix, "sub") &&
+                         std::all_of(suffix.begin() + 3, suffix.end(), isHexDigit));
+  return n == 5 && close != std::string_view::npos && objectSuffix ? Header::kObject : Header::kNone;
 }
 
 int lineNumber(std::ptrdiff_t cursor) noexcept {
@@ -116,10 +389,11 @@ std::vector<std::string_view> splitEdsLines(std::string_view bytes) {
   return lines;
 }
 
-void ReadEDSSection(const std::vector<std::string_view>& lines, std::ptrdiff_t& cursor,
-                    ObjectDictionary& dictionary, char decimalSep) {
+std::int32_t ReadEDSSection(const std::vector<std::string_view>& lines, std::ptrdiff_t& cursor,
+                            ObjectDictionary& dictionary, char decimalSep, std::uint8_t nodeId) {
   auto entry = std::make_unique<ObjectEntry>();
   const auto count = static_cast<std::ptrdiff_t>(lines.size());
+  const ReadContext ctx{decimalSep, nodeId};
 
   // Header: "[" index "]" or "[" index "sub" sub-index "]", all hexadecimal.
   const std::string_view header = trimmed(lines[static_cast<std::size_t>(cursor)]);
@@ -139,6 +413,7 @@ void ReadEDSSection(const std::vector<std::string_view>& lines, std::ptrdiff_t& 
 
   ++cursor;
   bool endedByHeader = false;
+  SectionState state;
   while (cursor < count) {
     const std::string_view line = trimmed(lines[static_cast<std::size_t>(cursor)]);
     if (!line.empty() && line.front() == '[') {
@@ -148,36 +423,76 @@ void ReadEDSSection(const std::vector<std::string_view>& lines, std::ptrdiff_t& 
     const std::size_t eq = line.find('=');
     if (eq != std::string_view::npos) {
       // The key is not trimmed: "DataType = 7" carries the key "datatype " and matches nothing.
-      applyKey(*entry, line.substr(0, eq), line.substr(eq + 1, kMaxValueLength), decimalSep);
+      applyKey(*entry, state, line.substr(0, eq), line.substr(eq + 1, kMaxValueLength), ctx);
     }
     ++cursor;
   }
 
-  dictionary.AddObjectEntry(std::move(entry));
   cursor = endedByHeader ? cursor - 1 : count - 1;
+  const std::int32_t index = entry->index;
+  const std::int32_t compact = state.objectType == 8 ? state.compactSubObj : 0;
+  // Compact sub-entries take the head's default as their value.
+  const auto pattern = compact > 0 ? std::make_unique<ObjectEntry>(*entry) : nullptr;
+  if (state.parameter) copyValue(*state.parameter, *entry);
+  dictionary.AddObjectEntry(std::move(entry));
+  if (compact == 0) return -1;
+  addCompactEntries(*pattern, compact, dictionary);
+  return index;
 }
 
-void ReadEDSText(std::string_view bytes, ObjectDictionary& dictionary, char decimalSep) {
+void ReadEDSText(std::string_view bytes, ObjectDictionary& dictionary, char decimalSep,
+                 std::uint8_t nodeId) {
   const std::vector<std::string_view> lines = splitEdsLines(bytes);
   if (lines.empty()) throw EdsReadError(1);
 
   const auto count = static_cast<std::ptrdiff_t>(lines.size());
   std::ptrdiff_t cursor = 0;
+  std::vector<std::int32_t> compactArrays;
+  struct Named {
+    std::size_t line;
+    bool names;
+    std::int32_t index;
+  };
+  std::vector<Named> compactSections;  // "[XXXXName]" and "[XXXXValue]"
+  const auto finish = [&] {
+    const ReadContext ctx{decimalSep, nodeId};
+    for (const Named& n : compactSections) {
+      if (std::find(compactArrays.begin(), compactArrays.end(), n.index) != compactArrays.end()) {
+        applyCompactSection(lines, n.line, n.names, n.index, dictionary, ctx);
+      }
+    }
+  };
   try {
     while (cursor < count) {
-      // Untrimmed: an indented header, or one whose index begins with a letter, is no section.
+      // Untrimmed: an indented header is no section.
       const std::string_view line = lines[static_cast<std::size_t>(cursor)];
-      if (line.size() >= 2 && line[0] == '[' && line[1] >= '0' && line[1] <= '9') {
-        ReadEDSSection(lines, cursor, dictionary, decimalSep);
+      std::int32_t index = 0;
+      switch (classifyHeader(line, index)) {
+        case Header::kObject: {
+          const std::int32_t compact = ReadEDSSection(lines, cursor, dictionary, decimalSep, nodeId);
+          if (compact >= 0) compactArrays.push_back(compact);
+          break;
+        }
+        case Header::kName:
+          compactSections.push_back({static_cast<std::size_t>(cursor), true, index});
+          break;
+        case Header::kValue:
+          compactSections.push_back({static_cast<std::size_t>(cursor), false, index});
+          break;
+        default:
+          break;  // descriptive sections and their keys are passed over
       }
       ++cursor;
     }
   } catch (const bp::Error&) {
+    finish();
     throw EdsReadError(lineNumber(cursor));
   }
+  finish();
 }
 
-void ReadEDSFile(const std::string& fileName, ObjectDictionary& dictionary, char decimalSep) {
+void ReadEDSFile(const std::string& fileName, ObjectDictionary& dictionary, char decimalSep,
+                 std::uint8_t nodeId) {
   std::vector<std::uint8_t> bytes;
   try {
     bytes = fileio::File::openForReading(fileName).readAll();
@@ -185,7 +500,7 @@ void ReadEDSFile(const std::string& fileName, ObjectDictionary& dictionary, char
     throw EdsReadError(1);  // missing, a directory, an I/O failure
   }
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  ReadEDSText(text, dictionary, decimalSep);
+  ReadEDSText(text, dictionary, decimalSep, nodeId);
 }
 
 std::uint32_t ParseAccessType(std::string_view text) {

@@ -21,12 +21,18 @@ class EdsReadError : public bp::Error {
   int m_line;
 };
 
-// Reads the named EDS file into the dictionary (which the caller empties beforehand).
+// Reads the named EDS file into the dictionary (which the caller empties beforehand). Defaults
+// written "$NODEID+X" are resolved for `nodeId`. Sections "[XXXXName]", "[XXXXValue]",
+// "[XXXXObjectLinks]" and "[XXXXDenotation]" are no object sections; the first two name and set
+// the sub-entries of compact arrays (CompactSubObj). Objects 0xA000 and up are read from headers
+// of exactly four hexadecimal digits.
 // Throws EdsReadError with line 1 when the file cannot be read or holds no line.
 // Window thread; bytes are taken as they are (no encoding conversion).
-void ReadEDSFile(const std::string& fileName, ObjectDictionary& dictionary, char decimalSep);
+void ReadEDSFile(const std::string& fileName, ObjectDictionary& dictionary, char decimalSep,
+                 std::uint8_t nodeId);
 // The same scan over the bytes of a file already in memory.
-void ReadEDSText(std::string_view bytes, ObjectDictionary& dictionary, char decimalSep);
+void ReadEDSText(std::string_view bytes, ObjectDictionary& dictionary, char decimalSep,
+                 std::uint8_t nodeId);
 
 // The lines of a file: split at every CR LF, LF or CR; a break at the very end adds no empty
 // line. The views point into `bytes`, which must outlive them.
@@ -35,9 +41,11 @@ std::vector<std::string_view> splitEdsLines(std::string_view bytes);
 // Reads the object section whose header is lines[cursor] into a new record and hands it to the
 // dictionary. On return the cursor stands on the last line of the section (the line before the
 // header that ended it, or the last line of the file). A conversion failure throws bp::Error
-// with the cursor on the offending line; that section's record is then discarded.
-void ReadEDSSection(const std::vector<std::string_view>& lines, std::ptrdiff_t& cursor,
-                    ObjectDictionary& dictionary, char decimalSep);
+// with the cursor on the offending line; that section's record is then discarded. An ARRAY with
+// CompactSubObj=N (1..254) gets sub-index 0 and sub-indices 1..N behind its head; the return is
+// then its index, else -1.
+std::int32_t ReadEDSSection(const std::vector<std::string_view>& lines, std::ptrdiff_t& cursor,
+                            ObjectDictionary& dictionary, char decimalSep, std::uint8_t nodeId);
 
 // Helpers of the scan, exposed for tests.
 std::uint32_t ParseAccessType(std::string_view text);

@@ -29,6 +29,31 @@ void ObjectDictionary::ClearObjectDictionary() {
   m_owned.clear();
 }
 
+std::vector<ObjectEntry*> ObjectDictionary::applyNodeId(std::uint8_t nodeId) {
+  std::vector<ObjectEntry*> changed;
+  for (const auto& owned : m_owned) {
+    ObjectEntry& e = *owned;
+    if (!e.defaultFromNodeId) continue;
+    const bool wide = isWideInteger(e.dataType);
+    const std::int64_t before = wide ? e.defaultValue64 : e.defaultValue;
+    if ((wide ? e.value64 : e.value) != before) continue;  // edited: it stays
+    setNodeIdDefault(e, nodeId);
+    if ((wide ? e.defaultValue64 : e.defaultValue) != before) changed.push_back(&e);
+  }
+  return changed;
+}
+
+void setNodeIdDefault(ObjectEntry& entry, std::uint8_t nodeId) noexcept {
+  const std::uint64_t sum = static_cast<std::uint64_t>(entry.nodeIdOffset) + nodeId;
+  if (isWideInteger(entry.dataType)) {
+    entry.defaultValue64 = static_cast<std::int64_t>(sum);
+    entry.value64 = entry.defaultValue64;
+  } else {
+    entry.defaultValue = static_cast<std::int32_t>(static_cast<std::uint32_t>(sum));
+    entry.value = entry.defaultValue;
+  }
+}
+
 ObjectEntry* ObjectDictionary::find(std::int32_t index, std::int32_t subIndex) const noexcept {
   const auto it = m_headOf.find(index);
   if (it == m_headOf.end()) return nullptr;

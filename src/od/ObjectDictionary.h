@@ -27,6 +27,11 @@ class ObjectDictionary {
   void ClearObjectDictionary();
   void setBeforeClear(std::function<void()> callback) { m_beforeClear = std::move(callback); }
 
+  // The node changed: every record whose default came from "$NODEID+X" and whose value still
+  // equals that default gets default and value for `nodeId`. Returns the records changed, in the
+  // order they were added.
+  std::vector<ObjectEntry*> applyNodeId(std::uint8_t nodeId);
+
   // The listed records (chain heads), in list order.
   const std::vector<ObjectEntry*>& heads() const noexcept { return m_heads; }
   std::size_t recordCount() const noexcept { return m_owned.size(); }
@@ -41,6 +46,10 @@ class ObjectDictionary {
   std::unordered_map<std::int32_t, std::size_t> m_headOf;  // index -> position in m_heads
   std::function<void()> m_beforeClear;
 };
+
+// Sets default and value of a record with a "$NODEID+X" default to nodeId + nodeIdOffset
+// (value64 for the wide integer types, else value as a 32-bit pattern).
+void setNodeIdDefault(ObjectEntry& entry, std::uint8_t nodeId) noexcept;
 
 // The six category nodes of the tree, with their inclusive index ranges.
 struct Category {

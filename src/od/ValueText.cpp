@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include <utility>
 
 #include "util/Error.h"
 
@@ -20,6 +21,23 @@ int hexDigit(char c) noexcept {
 }
 
 bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+bool isSignedWide(std::int8_t t) noexcept {
+  return t == kInteger24 || (t >= kInteger40 && t <= kInteger64);
+}
+
+// "-2 (0xFFFFFFFFFFFFFFFE)": value64 as a signed or unsigned number by the type, then its
+// 64-bit pattern.
+std::string wideIntegerText(const ObjectEntry& e) {
+  const auto bits = static_cast<unsigned long long>(static_cast<std::uint64_t>(e.value64));
+  char buf[48];
+  if (isSignedWide(e.dataType)) {
+    std::snprintf(buf, sizeof buf, "%lld (0x%llX)", static_cast<long long>(e.value64), bits);
+  } else {
+    std::snprintf(buf, sizeof buf, "%llu (0x%llX)", bits, bits);
+  }
+  return buf;
+}
 
 std::string quotedMessage(std::string_view text, std::string_view tail) {
   std::string m;
@@ -227,6 +245,37 @@ std::string formatReal(double value, char decimalSep) {
   return out;
 }
 
+std::string hexPairsText(std::string_view bytes, std::string_view separator) {
+  std::string out;
+  out.reserve(bytes.size() * (2 + separator.size()));
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i > 0) out += separator;
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    out += kHexDigits[b >> 4];
+    out += kHexDigits[b & 0xF];
+  }
+  return out;
+}
+
+bool tryHexPairs(std::string_view text, std::string& out) {
+  std::string bytes;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == ' ') {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size()) return false;
+    const int high = hexDigit(text[i]);
+    const int low = hexDigit(text[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  out = std::move(bytes);
+  return true;
+}
+
 std::string FormatObjectValue(const ObjectEntry& entry, char decimalSep) {
   char buf[40];
   switch (entry.dataType) {
@@ -245,11 +294,15 @@ std::string FormatObjectValue(const ObjectEntry& entry, char decimalSep) {
       return buf;
     }
     case kReal32:
+    case kReal64:
       return formatReal(entry.realValue, decimalSep);
     case kVisibleString:
+    case kUnicodeString:
       return entry.textValue;
+    case kOctetString:
+      return hexPairsText(entry.textValue, " ");
     default:
-      return {};
+      return isWideInteger(entry.dataType) ? wideIntegerText(entry) : std::string();
   }
 }
 

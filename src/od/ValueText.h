@@ -42,7 +42,19 @@ bool tryRealText(std::string_view text, char decimalSep, double& out) noexcept;
 // NaN and infinities read "NAN", "INF", "-INF". Locale-independent; any thread.
 std::string formatReal(double value, char decimalSep);
 
-// The value text of a record, by its data type (empty for types without one).
+// The upper-case hexadecimal digits by value.
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+// The bytes as upper-case hexadecimal pairs with `separator` between them ("01 02 AB" with " ").
+std::string hexPairsText(std::string_view bytes, std::string_view separator);
+// The bytes of hexadecimal digit pairs ("0102AB", "01 02 ab"): blanks may stand between pairs,
+// never inside one. False (and `out` untouched) for an odd digit count or any other character;
+// an empty or all-blank text gives no bytes.
+bool tryHexPairs(std::string_view text, std::string& out);
+
+// The value text of a record, by its data type: "value (0xPATTERN)" for the integer types (the
+// wide ones from value64, with their 64-bit pattern), formatReal for REAL32 and REAL64, the text
+// for VISIBLE_STRING and UNICODE_STRING, hexPairsText with blanks for OCTET_STRING (textValue's
+// bytes); empty for the types without one (DOMAIN, TIME_OF_DAY, TIME_DIFFERENCE).
 std::string FormatObjectValue(const ObjectEntry& entry, char decimalSep);
 
 // The tree caption of a record: "0x%04X " or "Sub 0x%02X " prefix, the name, and " = " with the

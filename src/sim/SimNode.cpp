@@ -38,16 +38,16 @@ constexpr std::uint8_t kNmtResetCommunication = 0x82;
 constexpr std::uint8_t kGuardToggleBit = 0x80;
 constexpr std::uint8_t kErrorRegisterGeneric = 0x01;
 
-ObjectStore storeFromText(std::string_view edsText) {
+ObjectStore storeFromText(std::string_view edsText, std::uint8_t nodeId) {
   od::ObjectDictionary dictionary;
-  od::ReadEDSText(edsText, dictionary, '.');
+  od::ReadEDSText(edsText, dictionary, '.', nodeId);
   return ObjectStore(dictionary);
 }
 
 }  // namespace
 
 SimNode::SimNode(can::CanDriver& driver, std::uint8_t nodeId, std::string_view edsText)
-    : SimNode(driver, nodeId, storeFromText(edsText)) {}
+    : SimNode(driver, nodeId, storeFromText(edsText, nodeId)) {}
 
 SimNode::SimNode(can::CanDriver& driver, std::uint8_t nodeId, const od::ObjectDictionary& dictionary)
     : SimNode(driver, nodeId, ObjectStore(dictionary)) {}

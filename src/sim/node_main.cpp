@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
 
   bp::od::ObjectDictionary dictionary;
   try {
-    bp::od::ReadEDSText(edsText, dictionary, '.');
+    bp::od::ReadEDSText(edsText, dictionary, '.', static_cast<std::uint8_t>(options->nodeId));
   } catch (const bp::od::EdsReadError& e) {
     fail("EDS file '" + edsName + "' cannot be read: error in line " + std::to_string(e.line()));
     return kExitUsage;

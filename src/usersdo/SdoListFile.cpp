@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "od/ValueText.h"
 #include "util/Error.h"
 #include "util/FileIo.h"
 #include "util/LittleEndian.h"
@@ -93,6 +94,44 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path) {
   }
 }
 
+// The default-text field: the default text, but the value for UNICODE_STRING and OCTET_STRING
+// (upper-case hexadecimal pairs, as many whole bytes as fit), whose value the list keeps.
+void putDefTextField(std::uint8_t* field, const od::ObjectEntry& e) noexcept {
+  if (e.dataType == od::kUnicodeString) {
+    putText<od::kDefaultTextSize>(field, e.textValue);
+  } else if (e.dataType == od::kOctetString) {
+    const std::size_t n = std::min(e.textValue.size(), (od::kDefaultTextSize - 1) / 2);
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto b = static_cast<unsigned char>(e.textValue[i]);
+      field[2 * i] = static_cast<std::uint8_t>(od::kHexDigits[b >> 4]);
+      field[2 * i + 1] = static_cast<std::uint8_t>(od::kHexDigits[b & 0xF]);
+    }
+  } else {
+    putText<od::kDefaultTextSize>(field, e.defaultTextView());
+  }
+}
+
+// A wide integer's value and default stand in the two real slots as 64-bit patterns.
+std::uint64_t realSlot(const od::ObjectEntry& e, double real, std::int64_t wide) noexcept {
+  return od::isWideInteger(e.dataType) ? static_cast<std::uint64_t>(wide)
+                                       : std::bit_cast<std::uint64_t>(real);
+}
+
+// The fields of the new data types back from where encodeRecord put them in record `p`.
+void decodeWiderTypes(od::ObjectEntry& e, const std::uint8_t* p) {
+  if (od::isWideInteger(e.dataType)) {
+    e.value64 = static_cast<std::int64_t>(loadLe64(p + rec::kReal));
+    e.defaultValue64 = static_cast<std::int64_t>(loadLe64(p + rec::kDefReal));
+    e.realValue = 0.0;
+    e.defaultReal = 0.0;
+  } else if (e.dataType == od::kUnicodeString || e.dataType == od::kOctetString) {
+    const std::string_view field = e.defaultTextView();
+    if (e.dataType == od::kUnicodeString) e.textValue = field;
+    else if (!od::tryHexPairs(field, e.textValue)) e.textValue.clear();
+    e.setDefaultText({});
+  }
+}
+
 }  // namespace
 
 void encodeRecord(const od::ObjectEntry& e, std::span<std::uint8_t, rec::kSize> out) noexcept {
@@ -104,10 +143,10 @@ void encodeRecord(const od::ObjectEntry& e, std::span<std::uint8_t, rec::kSize> 
   storeLe32(p + rec::kIndex, static_cast<std::uint32_t>(e.index));
   storeLe32(p + rec::kSubIndex, static_cast<std::uint32_t>(e.subIndex));
   storeLe32(p + rec::kValue, static_cast<std::uint32_t>(e.value));
-  storeLe64(p + rec::kReal, std::bit_cast<std::uint64_t>(e.realValue));
+  storeLe64(p + rec::kReal, realSlot(e, e.realValue, e.value64));
   storeLe32(p + rec::kDefValue, static_cast<std::uint32_t>(e.defaultValue));
-  storeLe64(p + rec::kDefReal, std::bit_cast<std::uint64_t>(e.defaultReal));
-  putText<od::kDefaultTextSize>(p + rec::kDefText, e.defaultTextView());
+  storeLe64(p + rec::kDefReal, realSlot(e, e.defaultReal, e.defaultValue64));
+  putDefTextField(p + rec::kDefText, e);
   p[rec::kDirection] = e.direction;
 }
 
@@ -125,7 +164,8 @@ od::ObjectEntry decodeRecord(std::span<const std::uint8_t, rec::kSize> in) {
   e.defaultReal = std::bit_cast<double>(loadLe64(p + rec::kDefReal));
   e.setDefaultText(getText<od::kDefaultTextSize>(p + rec::kDefText));
   e.direction = p[rec::kDirection];
-  return e;  // textValue empty and next null: a file holds neither
+  decodeWiderTypes(e, p);
+  return e;  // next null; textValue empty but for OCTET_STRING and UNICODE_STRING
 }
 
 std::vector<std::uint8_t> encodeUserSdoList(const UserSdoList& list) {

@@ -19,11 +19,11 @@ inline constexpr std::size_t kDataType = 304;    // 1 byte, then 3 bytes padding
 inline constexpr std::size_t kIndex = 308;       // i32
 inline constexpr std::size_t kSubIndex = 312;    // i32
 inline constexpr std::size_t kValue = 316;       // i32
-inline constexpr std::size_t kReal = 320;        // IEEE 754 double
+inline constexpr std::size_t kReal = 320;        // IEEE 754 double; wide integers: 64-bit pattern
 inline constexpr std::size_t kTextSlot = 328;    // 4 bytes, always 0
 inline constexpr std::size_t kDefValue = 332;    // i32
-inline constexpr std::size_t kDefReal = 336;     // IEEE 754 double
-inline constexpr std::size_t kDefText = 344;     // 256 bytes, zero-terminated text
+inline constexpr std::size_t kDefReal = 336;     // the same for the default
+inline constexpr std::size_t kDefText = 344;     // 256 bytes, zero-terminated (see encodeRecord)
 inline constexpr std::size_t kNextSlot = 600;    // 4 bytes, always 0
 inline constexpr std::size_t kDirection = 604;   // 1 byte, then 3 bytes padding
 inline constexpr std::size_t kSize = 608;
@@ -36,12 +36,16 @@ inline constexpr const char* kDefaultListFile = "SDOList.bin";
 inline constexpr const char* kWrongFileSize = "Wrong file size";
 
 // The record of one entry. Names and default texts are cut to 299 and 255 bytes, never inside a
-// UTF-8 character (bytes that are not UTF-8 are cut where they fall). Never fails.
+// UTF-8 character (bytes that are not UTF-8 are cut where they fall). The wide integer types
+// (od::isWideInteger) put value64 and defaultValue64 in the two real slots as 64-bit patterns;
+// OCTET_STRING and UNICODE_STRING put their value, not a default, in the default-text field:
+// upper-case hexadecimal pairs of at most 127 bytes, and the text. Never fails.
 void encodeRecord(const od::ObjectEntry& entry, std::span<std::uint8_t, rec::kSize> out) noexcept;
 
-// The entry of one record: empty text value, no next link. A name or default text without a
-// terminator in its field is read up to the field's end less one byte (299 and 255 bytes), cut
-// the same way as when written.
+// The entry of one record, no next link, the wider types' fields back from where encodeRecord puts
+// them (an OCTET_STRING field that is not hexadecimal pairs gives an empty value); the text value
+// stays empty for every other type. A name or default text without a terminator in its field is
+// read up to the field's end less one byte (299 and 255 bytes), cut the same way as when written.
 od::ObjectEntry decodeRecord(std::span<const std::uint8_t, rec::kSize> in);
 
 // The bytes of a list file: one record per entry, in list order (0 bytes for an empty list).

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "WindowFixture.h"
+#include "app/ItemEntry.h"
 #include "od/EdsReader.h"
 #include "support/FrameText.h"
 
@@ -113,6 +114,51 @@ TEST_F(ObjectTree, ABrokenFileReportsItsLineAndKeepsEarlierSections) {
   ASSERT_EQ(w.tvSDO->topLevelItemCount(), 6);
   ASSERT_EQ(w.tvSDO->topLevelItem(0)->childCount(), 1);
   EXPECT_EQ(w.tvSDO->topLevelItem(0)->child(0)->text(0), "0x1000 Device type = 401 (0x191)");
+}
+
+// A file as vendors write them: node-ID expressions, descriptive and value sections of objects,
+// an object above 0xA000, an empty default, a compact array named by its Name section and
+// configured by its Value section, a DCF value and a 64-bit default.
+TEST_F(ObjectTree, ARealWorldFileLoadsWholeAndNodeIdDefaultsFollowTheNode) {
+  writeFile(path("vendor.eds"),
+            "[FileInfo]\nFileName=vendor.eds\n"
+            "[1014]\nParameterName=COB-ID EMCY\nDataType=0x0007\nAccessType=rw\nDefaultValue=$NODEID+0x80\n"
+            "[1014ObjectLinks]\nObjectLinks=0\n"
+            "[1017]\nParameterName=Producer heartbeat time\nDataType=0x0006\nAccessType=rw\n"
+            "DefaultValue=0\nParameterValue=1000\n"
+            "[1018]\nParameterName=Identity\nObjectType=0x9\n"
+            "[6000]\nParameterName=Digital inputs\nObjectType=0x8\nDataType=0x0005\nAccessType=ro\n"
+            "DefaultValue=0\nCompactSubObj=2\n"
+            "[6000Name]\nNrOfEntries=1\n1=Inputs 1-8\n"
+            "[6000Value]\nNrOfEntries=1\n2=0x11\n"
+            "[6001]\nParameterName=Gain\nDataType=0x0008\nAccessType=rw\nDefaultValue=\n"
+            "[6002]\nParameterName=Counter\nDataType=0x001B\nAccessType=ro\nDefaultValue=0xFFFFFFFFFFFFFFFF\n"
+            "[A000]\nParameterName=Interface object\nDataType=0x0005\nAccessType=ro\nDefaultValue=3\n");
+  auto& w = open();
+  w.edEDSFile->setText("vendor.eds");
+  w.btnEDSLoadClick();
+  EXPECT_TRUE(messages.empty()) << messages.front().text.toStdString();
+  QTreeWidgetItem* emcy = findNode(w.tvSDO, "0x1014 ");
+  ASSERT_NE(emcy, nullptr);
+  EXPECT_EQ(emcy->text(0), "0x1014 COB-ID EMCY = 133 (0x85)");
+  EXPECT_EQ(findNode(w.tvSDO, "0x1017 ")->text(0), "0x1017 Producer heartbeat time = 1000 (0x3E8)");
+  QTreeWidgetItem* inputs = findNode(w.tvSDO, "0x6000 ");
+  ASSERT_NE(inputs, nullptr);
+  ASSERT_EQ(inputs->childCount(), 3);
+  EXPECT_EQ(inputs->child(0)->text(0), "Sub 0x00 Number of entries = 2 (0x2)");
+  EXPECT_EQ(inputs->child(1)->text(0), "Sub 0x01 Inputs 1-8 = 0 (0x0)");
+  EXPECT_EQ(inputs->child(2)->text(0), "Sub 0x02 Digital inputs 2 = 17 (0x11)");
+  EXPECT_NE(findNode(w.tvSDO, "0x6001 Gain"), nullptr);
+  EXPECT_EQ(findNode(w.tvSDO, "0x6002 ")->text(0),
+            "0x6002 Counter = 18446744073709551615 (0xFFFFFFFFFFFFFFFF)");
+  ASSERT_EQ(w.tvSDO->topLevelItem(5)->childCount(), 1);
+  EXPECT_EQ(w.tvSDO->topLevelItem(5)->child(0)->text(0), "0xA000 Interface object = 3 (0x3)");
+
+  w.cbNodeID->setCurrentIndex(6);  // the default follows the node
+  EXPECT_EQ(emcy->text(0), "0x1014 COB-ID EMCY = 134 (0x86)");
+  app::entryOf(emcy)->value = 0x200;  // a value read or written since: it stays
+  w.cbNodeID->setCurrentIndex(7);
+  EXPECT_EQ(app::entryOf(emcy)->value, 0x200);
 }
 
 TEST_F(ObjectTree, AMissingFileGivesLineOneAndSixEmptyCategories) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,8 @@
 namespace bp::od {
 namespace {
 
+constexpr std::uint8_t kNode = 5;  // the node ID in effect when a text is read
+
 // The lines joined with CR LF, as EDS files usually are.
 std::string eds(std::initializer_list<std::string_view> lines) {
   std::string text;
@@ -31,7 +34,7 @@ std::string eds(std::initializer_list<std::string_view> lines) {
 // Reads the text; 0 on success, otherwise the reported line.
 int readInto(ObjectDictionary& d, std::string_view text, char sep = '.') {
   try {
-    ReadEDSText(text, d, sep);
+    ReadEDSText(text, d, sep, kNode);
     return 0;
   } catch (const EdsReadError& e) {
     return e.line();
@@ -152,13 +155,36 @@ TEST(EdsHeader, MalformedHeaderFailsAtItsLineKeepingEarlierRecords) {
   }
 }
 
-TEST(EdsScan, SectionsStartingWithALetterAreSkippedWithTheirKeys) {
-  ObjectDictionary d;
-  const std::string text = eds({"[A000]", "ParameterName=Skipped", "DataType=zz", "[FileInfo]",
-                                "DataType=zz", "[6000]", "ParameterName=Read"});
-  EXPECT_EQ(readInto(d, text), 0);
-  ASSERT_EQ(d.recordCount(), 1u);
-  EXPECT_EQ(d.heads()[0]->index, 0x6000);
+TEST(EdsScan, ObjectSectionsDescriptiveSectionsAndBadHeaders) {
+  struct Row {
+    const char* header;
+    int errorLine;         // 0: read to the end
+    std::int32_t index;    // of the record read from the header; 0: none
+    std::int32_t subIndex;
+  };
+  const Row rows[] = {
+      {"[A000]", 0, 0xA000, 0},
+      {"[a1c0SUB3]", 0, 0xA1C0, 3},
+      {"[DeviceInfo]", 0, 0, 0},
+      {"[ABCDE]", 0, 0, 0},
+      {"[A000sub]", 0, 0, 0},
+      {"[1600Value]", 0, 0, 0},
+      {"[1a00name]", 0, 0, 0},
+      {"[1000ObjectLinks]", 0, 0, 0},
+      {"[12G4]", 2, 0, 0},
+      {"[1000Names]", 2, 0, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.header);
+    ObjectDictionary d;
+    EXPECT_EQ(readInto(d, eds({"[6000]", r.header, "ParameterName=X", "[6001]"})), r.errorLine);
+    const std::size_t read = r.index != 0 ? 1 : 0;
+    ASSERT_EQ(d.recordCount(), (r.errorLine != 0 ? 1u : 2u) + read);
+    if (read != 0) {
+      EXPECT_EQ(d.heads()[1]->index, r.index);
+      EXPECT_EQ(d.heads()[1]->subIndex, r.subIndex);
+    }
+  }
 }
 
 TEST(EdsScan, IndentedHeaderEndsTheSectionAboveButIsNotRead) {
@@ -199,20 +225,20 @@ TEST(EdsSection, CursorEndsOnTheLastLineOfTheSection) {
   const std::vector<std::string_view> lines{"[1000]", "DataType=7", "", "[1001]", "x=1"};
   ObjectDictionary d;
   std::ptrdiff_t cursor = 0;
-  ReadEDSSection(lines, cursor, d, '.');
+  ReadEDSSection(lines, cursor, d, '.', 1);
   EXPECT_EQ(cursor, 2) << "the line before the header that ended it";
   cursor = 3;
-  ReadEDSSection(lines, cursor, d, '.');
+  ReadEDSSection(lines, cursor, d, '.', 1);
   EXPECT_EQ(cursor, 4) << "the last line of the file";
   const std::vector<std::string_view> one{"[1000]"};
   cursor = 0;
-  ReadEDSSection(one, cursor, d, '.');
+  ReadEDSSection(one, cursor, d, '.', 1);
   EXPECT_EQ(cursor, 0);
   EXPECT_EQ(d.recordCount(), 3u);
 
   const std::vector<std::string_view> bad{"[1000]", "ParameterName=x", "DataType=q", "y=1"};
   cursor = 0;
-  EXPECT_THROW(ReadEDSSection(bad, cursor, d, '.'), bp::Error);
+  EXPECT_THROW(ReadEDSSection(bad, cursor, d, '.', 1), bp::Error);
   EXPECT_EQ(cursor, 2) << "left on the offending line";
   EXPECT_EQ(d.recordCount(), 3u) << "the failing section's record is discarded";
 }
@@ -326,8 +352,15 @@ TEST(EdsDefaults, InterpretedByTheDataTypeReadSoFar) {
   // clang-format off
   const DefaultRow rows[] = {
       {"U32 hex pattern",             "DataType=0x0007\nDefaultValue=0xFFFFFFFF", 7, -1, 0, ""},
-      {"U32 above int range ignored", "DataType=0x0007\nDefaultValue=4294967295", 7, 0, 0, ""},
-      {"node-ID expression ignored",  "DataType=0x0007\nDefaultValue=$NODEID+0x180", 7, 0, 0, ""},
+      {"U32 decimal up to the max",   "DataType=0x0007\nDefaultValue=4294967295", 7, -1, 0, ""},
+      {"U32 decimal above ignored",   "DataType=0x0007\nDefaultValue=4294967296", 7, 0, 0, ""},
+      {"U8 decimal max",              "DataType=5\nDefaultValue=255", 5, 255, 0, ""},
+      {"U8 decimal above ignored",    "DataType=5\nDefaultValue=256", 5, 0, 0, ""},
+      {"U8 negative as before",       "DataType=5\nDefaultValue=-1", 5, -1, 0, ""},
+      {"other node-ID forms ignored", "DataType=0x0007\nDefaultValue=$NODEID-1", 7, 0, 0, ""},
+      {"empty default keeps last",    "DataType=5\nDefaultValue=3\nDefaultValue=  ", 5, 3, 0, ""},
+      {"empty REAL32 no error",       "DataType=8\nDefaultValue=1.5\nDefaultValue=", 8, 0, 1.5, ""},
+      {"quotes are the empty text",   "DataType=9\nDefaultValue=ab\nDefaultValue=\"\"", 9, 0, 0, ""},
       {"decimal DataType code",       "DataType=7\nDefaultValue=401", 7, 401, 0, ""},
       {"INTEGER8 negative",           "DataType=0x0002\nDefaultValue=-2", 2, -2, 0, ""},
       {"default before DataType",     "DefaultValue=25\nDataType=0x0008", 8, 25, 0, ""},
@@ -359,6 +392,131 @@ TEST(EdsDefaults, InterpretedByTheDataTypeReadSoFar) {
     EXPECT_EQ(e.defaultTextView(), r.text);
     EXPECT_EQ(e.direction, kRead);
     EXPECT_EQ(e.next, nullptr);
+  }
+}
+
+TEST(EdsDefaults, NodeIdExpressionsResolvedForTheNode) {
+  struct Row {
+    const char* keys;
+    std::int64_t value;  // value and default (value64 for a wide type)
+    bool fromNodeId;
+    std::int64_t offset;
+  };
+  const Row rows[] = {
+      {"DataType=7\nDefaultValue=$NODEID+0x180", 0x185, true, 0x180},
+      {"DataType=7\nDefaultValue=0x600 + $nodeid", 0x605, true, 0x600},
+      {"DataType=5\nDefaultValue=$NodeId", kNode, true, 0},
+      {"DataType=7\nDefaultValue=2*$NODEID", 0, false, 0},
+      {"DataType=7\nDefaultValue=$NODEID+1\nDefaultValue=9", 9, false, 0},
+      {"DataType=0x1B\nDefaultValue=$NODEID+0x100000000", 0x100000005, true, 0x100000000},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.keys);
+    OneSection s({r.keys});
+    const ObjectEntry& e = *s.entry;
+    const bool wide = isWideInteger(e.dataType);
+    EXPECT_EQ(wide ? e.value64 : e.value, r.value);
+    EXPECT_EQ(wide ? e.defaultValue64 : e.defaultValue, r.value);
+    EXPECT_EQ(e.defaultFromNodeId, r.fromNodeId);
+    EXPECT_EQ(e.nodeIdOffset, r.offset);
+  }
+}
+
+TEST(EdsDefaults, WideIntegersReal64OctetAndUnicodeStrings) {
+  struct Row {
+    const char* keys;
+    std::int64_t value64;
+    double real;
+    std::string_view text;   // textValue
+    std::string_view bytes;  // defaultBytes
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"DataType=0x15\nDefaultValue=-2", -2, 0, "", ""},
+      {"DataType=0x15\nDefaultValue=0xFFFFFFFFFFFFFFFE", -2, 0, "", ""},
+      {"DataType=0x15\nDefaultValue=-9223372036854775808", INT64_MIN, 0, "", ""},
+      {"DataType=0x1B\nDefaultValue=18446744073709551615", -1, 0, "", ""},
+      {"DataType=0x1B\nDefaultValue=18446744073709551616", 0, 0, "", ""},
+      {"DataType=0x10\nDefaultValue=0xFFFFFF", -1, 0, "", ""},
+      {"DataType=0x10\nDefaultValue=8388608", 0, 0, "", ""},
+      {"DataType=0x16\nDefaultValue=-1", 0, 0, "", ""},
+      {"DataType=0x11\nDefaultValue=1.5E300", 0, 1.5E300, "", ""},
+      {"DataType=0x11\nDefaultValue=x", 0, 0, "", ""},
+      {"DataType=0x0A\nDefaultValue=0102AB", 0, 0, "\x01\x02\xAB", "\x01\x02\xAB"},
+      {"DataType=0x0A\nDefaultValue=01 02 ab", 0, 0, "\x01\x02\xAB", "\x01\x02\xAB"},
+      {"DataType=0x0A\nDefaultValue=010", 0, 0, "", ""},
+      {"DataType=0x0A\nDefaultValue=0x01", 0, 0, "", ""},
+      {"DataType=0x0A\nDefaultValue=\"01\"", 0, 0, "", ""},
+      {"DataType=0x0B\nDefaultValue=\"Hi there\"", 0, 0, "Hi there", ""},
+  };
+  // clang-format on
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.keys);
+    OneSection s({r.keys});
+    ASSERT_EQ(s.errorLine, 0);
+    const ObjectEntry& e = *s.entry;
+    EXPECT_EQ(e.value64, r.value64);
+    EXPECT_EQ(e.defaultValue64, r.value64);
+    EXPECT_EQ(e.realValue, r.real);
+    EXPECT_EQ(e.defaultReal, r.real);
+    EXPECT_EQ(e.textValue, r.text);
+    EXPECT_EQ(e.defaultBytes, r.bytes);
+  }
+}
+
+TEST(EdsDefaults, ParameterValueSetsOnlyTheValueInEitherOrder) {
+  for (const char* keys : {"DataType=5\nDefaultValue=1\nParameterValue=2",
+                           "DataType=5\nParameterValue=2\nDefaultValue=1"}) {
+    SCOPED_TRACE(keys);
+    OneSection s({keys});
+    EXPECT_EQ(s.entry->value, 2);
+    EXPECT_EQ(s.entry->defaultValue, 1);
+  }
+  OneSection real({"DataType=8\nParameterValue=x"});
+  EXPECT_EQ(real.errorLine, 3) << "a REAL32 value that does not convert stops at its line";
+}
+
+TEST(EdsCompactArrays, SubEntriesNamedAndSetByTheNameAndValueSections) {
+  ObjectDictionary d;
+  ASSERT_EQ(readInto(d, eds({"[1600Name]", "NrOfEntries=2", "1=First", "3=\"Third\"", "[1600]",
+                             "ParameterName=RPDO mapping", "ObjectType=0x8", "DataType=0x0007",
+                             "AccessType=rw", "DefaultValue=0x60000108", "CompactSubObj=3",
+                             "[1600Value]", "NrOfEntries=1", "2=0x60010108", "[2000]",
+                             "ParameterName=Digital inputs", "ObjectType=8", "DataType=5", "AccessType=rw",
+                             "DefaultValue=$NODEID+1", "CompactSubObj=2", "ParameterValue=7"})),
+            0);
+  struct Row {
+    std::int32_t index;
+    std::int32_t sub;
+    const char* name;
+    std::int32_t value;
+    std::int32_t defaultValue;
+  };
+  const Row rows[] = {
+      {0x1600, 0, "Number of entries", 3, 3},        {0x1600, 1, "First", 0x60000108, 0x60000108},
+      {0x1600, 2, "RPDO mapping 2", 0x60010108, 0x60000108}, {0x1600, 3, "Third", 0x60000108, 0x60000108},
+      {0x2000, 0, "Number of entries", 2, 2},        {0x2000, 2, "Digital inputs 2", 6, 6},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const ObjectEntry* e = d.find(r.index, r.sub);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->nameText(), r.name);
+    EXPECT_EQ(e->value, r.value);
+    EXPECT_EQ(e->defaultValue, r.defaultValue);
+    EXPECT_EQ(e->access, r.sub == 0 ? kReadOnly : kReadWrite);
+    EXPECT_EQ(e->dataType, r.sub == 0 ? std::int8_t{kUnsigned8} : d.find(r.index, -1)->dataType);
+  }
+  EXPECT_EQ(d.find(0x2000, -1)->value, 7) << "the head's ParameterValue stays with the head";
+  EXPECT_TRUE(d.find(0x2000, 1)->defaultFromNodeId);
+  EXPECT_EQ(d.recordCount(), 9u);
+
+  // Only an ARRAY with CompactSubObj 1..254 gets sub-entries.
+  for (const char* keys : {"ObjectType=8\nCompactSubObj=0", "ObjectType=8\nCompactSubObj=255",
+                           "ObjectType=9\nCompactSubObj=2", "ObjectType=7\nCompactSubObj=2"}) {
+    SCOPED_TRACE(keys);
+    OneSection s({keys});
+    EXPECT_EQ(s.d.recordCount(), 1u);
   }
 }
 
@@ -396,7 +554,7 @@ TEST(EdsFile, MissingEmptyAndUnreadableFilesReportLineOne) {
   ObjectDictionary d;
   const auto lineOf = [&](const std::string& path) {
     try {
-      ReadEDSFile(path, d, '.');
+      ReadEDSFile(path, d, '.', kNode);
       return 0;
     } catch (const EdsReadError& e) {
       EXPECT_STREQ(e.what(), "Error reading EDS File\nLine: 1");
@@ -415,7 +573,7 @@ TEST(EdsFile, ReadsTheFileBytesAndReportsLaterLines) {
                      "DefaultValue=0x191", "[1018]", "ObjectType=zz"}));
   ObjectDictionary d;
   try {
-    ReadEDSFile(file.path(), d, '.');
+    ReadEDSFile(file.path(), d, '.', kNode);
     ADD_FAILURE() << "no error";
   } catch (const EdsReadError& e) {
     EXPECT_EQ(e.line(), 7);

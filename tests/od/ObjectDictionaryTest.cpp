@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "od/EdsReader.h"
 #include "od/ObjectDictionary.h"
 
 namespace bp::od {
@@ -83,6 +84,29 @@ TEST(ObjectDictionaryFind, HeadOrChainedRecordByIndexAndSubIndex) {
   EXPECT_EQ(d.find(0x1018, 4), d.heads()[0]->next->next);
   EXPECT_EQ(d.find(0x1018, 3), nullptr);
   EXPECT_EQ(d.find(0x1019, 0), nullptr);
+}
+
+TEST(ObjectDictionaryNodeId, DefaultsFromTheNodeIdFollowUnlessEdited) {
+  ObjectDictionary d;
+  ReadEDSText("[1800sub1]\nDataType=7\nDefaultValue=$NODEID+0x180\n"
+              "[1400sub1]\nDataType=7\nDefaultValue=$NODEID+0x200\n"
+              "[1000]\nDataType=7\nDefaultValue=0x191\n"
+              "[2000]\nDataType=0x1B\nDefaultValue=$NODEID+0x100000000\n",
+              d, '.', 5);
+  ObjectEntry* tpdo = d.find(0x1800, 1);
+  ObjectEntry* rpdo = d.find(0x1400, 1);
+  ObjectEntry* wide = d.find(0x2000, 0);
+  EXPECT_EQ(tpdo->value, 0x185);
+  rpdo->value = 0x333;  // edited by the user
+
+  EXPECT_EQ(d.applyNodeId(6), (std::vector<ObjectEntry*>{tpdo, wide}));
+  EXPECT_EQ(tpdo->value, 0x186);
+  EXPECT_EQ(tpdo->defaultValue, 0x186);
+  EXPECT_EQ(wide->value64, 0x100000006);
+  EXPECT_EQ(rpdo->value, 0x333) << "an edited value does not follow";
+  EXPECT_EQ(rpdo->defaultValue, 0x205);
+  EXPECT_EQ(d.find(0x1000, 0)->value, 0x191);
+  EXPECT_TRUE(d.applyNodeId(6).empty()) << "the same node changes nothing";
 }
 
 TEST(ObjectDictionaryClear, CallbackRunsFirstThenEverythingIsReleased) {

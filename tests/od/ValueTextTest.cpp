@@ -16,10 +16,11 @@ ObjectEntry entry(std::int8_t type, std::int32_t value) {
   return e;
 }
 
+// The wide integer types show value64; every row sets value to its low 32 bits and value64 to all.
 struct TypedRow {
   const char* name;
   std::int8_t type;
-  std::int32_t value;
+  std::int64_t value;
   const char* text;
 };
 constexpr TypedRow kTyped[] = {
@@ -31,8 +32,14 @@ constexpr TypedRow kTyped[] = {
     {"UNSIGNED16 zero", kUnsigned16, 0, "0 (0x0)"},
     {"UNSIGNED32 -1 is 4294967295", kUnsigned32, -1, "4294967295 (0xFFFFFFFF)"},
     {"UNSIGNED32 0x191", kUnsigned32, 0x191, "401 (0x191)"},
+    {"INTEGER24 -2 shows the 64-bit pattern", kInteger24, -2, "-2 (0xFFFFFFFFFFFFFFFE)"},
+    {"INTEGER56 positive", kInteger56, 0x123456789A, "78187493530 (0x123456789A)"},
+    {"INTEGER64 lowest", kInteger64, INT64_MIN, "-9223372036854775808 (0x8000000000000000)"},
+    {"UNSIGNED40 beyond 32 bits", kUnsigned40, 0x100000000, "4294967296 (0x100000000)"},
+    {"UNSIGNED64 all ones", kUnsigned64, -1, "18446744073709551615 (0xFFFFFFFFFFFFFFFF)"},
     {"no data type", kTypeNone, 5, ""},
-    {"OCTET_STRING", kOctetString, 5, ""},
+    {"DOMAIN", kDomain, 5, ""},
+    {"TIME_OF_DAY", kTimeOfDay, 5, ""},
     {"TIME_DIFFERENCE", kTimeDifference, 5, ""},
     {"negative code", -128, 5, ""},
 };
@@ -40,23 +47,56 @@ constexpr TypedRow kTyped[] = {
 TEST(FormatObjectValue, IntegerTypesSignedAndUnsigned) {
   for (const auto& r : kTyped) {
     SCOPED_TRACE(r.name);
-    EXPECT_EQ(FormatObjectValue(entry(r.type, r.value), '.'), r.text);
+    ObjectEntry e = entry(r.type, static_cast<std::int32_t>(r.value));
+    e.value64 = r.value;
+    EXPECT_EQ(FormatObjectValue(e, '.'), r.text);
   }
 }
 
-TEST(FormatObjectValue, StringShowsTextValueUnchanged) {
+TEST(FormatObjectValue, StringsShowTextValue) {
   ObjectEntry e = entry(kVisibleString, 7);
   e.textValue = std::string("Node-X \xE9 1.0", 12);
   e.setDefaultText("other");
   EXPECT_EQ(FormatObjectValue(e, '.'), e.textValue);
+  e.dataType = kUnicodeString;
+  EXPECT_EQ(FormatObjectValue(e, '.'), e.textValue);
+  e.dataType = kOctetString;
+  e.textValue = std::string("\x01\x02\xAB\x00", 4);
+  EXPECT_EQ(FormatObjectValue(e, '.'), "01 02 AB 00");
+  e.textValue.clear();
+  EXPECT_EQ(FormatObjectValue(e, '.'), "");
 }
 
-TEST(FormatObjectValue, RealUsesRealValueAndTheGivenSeparator) {
-  ObjectEntry e = entry(kReal32, 99);
-  e.realValue = 25.5;
-  e.defaultReal = 1.0;
-  EXPECT_EQ(FormatObjectValue(e, '.'), "25.5");
-  EXPECT_EQ(FormatObjectValue(e, ','), "25,5");
+TEST(FormatObjectValue, RealsUseRealValueAndTheGivenSeparator) {
+  for (std::int8_t type : {kReal32, kReal64}) {
+    ObjectEntry e = entry(type, 99);
+    e.realValue = 25.5;
+    e.defaultReal = 1.0;
+    EXPECT_EQ(FormatObjectValue(e, '.'), "25.5");
+    EXPECT_EQ(FormatObjectValue(e, ','), "25,5");
+  }
+}
+
+TEST(HexPairs, TextAndBytes) {
+  EXPECT_EQ(hexPairsText(std::string("\x00\x0F\xF0", 3), ""), "000FF0");
+  struct Row {
+    const char* text;
+    bool ok;
+    std::string bytes;
+  };
+  const Row rows[] = {
+      {"0102AB", true, "\x01\x02\xAB"},
+      {" 01 02  ab ", true, "\x01\x02\xAB"},
+      {"010", false, ""},
+      {"0 1", false, ""},
+      {"0x01", false, ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    std::string out = "kept";
+    EXPECT_EQ(tryHexPairs(r.text, out), r.ok);
+    EXPECT_EQ(out, r.ok ? r.bytes : "kept");
+  }
 }
 
 struct RealRow {
@@ -146,7 +186,7 @@ TEST(FormatNodeCaption, WriteOnlyHasNoValuePart) {
 }
 
 TEST(FormatNodeCaption, TypeWithoutValueTextEndsWithEquals) {
-  EXPECT_EQ(FormatNodeCaption(named(0x2500, 0, kOctetString, kReadOnly, 3), '.'), "0x2500 Name = ");
+  EXPECT_EQ(FormatNodeCaption(named(0x2500, 0, kDomain, kReadOnly, 3), '.'), "0x2500 Name = ");
   EXPECT_EQ(FormatNodeCaption(named(0x2500, 0, kTypeNone, kReadOnly, 3), '.'), "0x2500 Name = ");
 }
 

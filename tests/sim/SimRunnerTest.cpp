@@ -153,7 +153,7 @@ std::optional<std::vector<std::uint8_t>> upload(SimBench& b, std::uint16_t index
 
 TEST(SimDemoEds, ServesEveryObjectWithItsDefault) {
   od::ObjectDictionary dictionary;
-  od::ReadEDSText(demoEdsText(), dictionary, '.');
+  od::ReadEDSText(demoEdsText(), dictionary, '.', 5);
   SimBench b(demoEdsText());
   EXPECT_GT(b.node->objectCount(), 30u);
 

@@ -39,7 +39,8 @@ class VcanSession : public ::testing::Test {
     // While a transfer waits the rig takes the ring's frames into `stored` (the window takes them
     // into the monitor rows), so tests see every frame, including those of a transfer's wait.
     session.sdo.setBusyWork([this] { drainRing(); });
-    od::ReadEDSFile(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds", session.dictionary, '.');
+    od::ReadEDSFile(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds", session.dictionary, '.',
+                    static_cast<std::uint8_t>(kNode));
   }
 
   void TearDown() override {

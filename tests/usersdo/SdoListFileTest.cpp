@@ -139,6 +139,9 @@ TEST(ListFileRecord, ControlwordBytes) {
   od::ObjectEntry other{};
   e.next = &other;         // the next slot is written 0 whatever the link
   e.textValue = "ignored";  // so is the text value slot
+  e.value64 = -1;           // and the fields of the wider types
+  e.defaultValue64 = -1;
+  e.defaultBytes = "\x01";
   UserSdoList list;
   list.push_back(std::make_unique<od::ObjectEntry>(e));
   const Bytes b = encodeUserSdoList(list);
@@ -167,6 +170,67 @@ TEST(ListFileRecord, NumbersAreLittleEndianTwosComplementAndIeee) {
   EXPECT_EQ(Bytes(b.begin() + 320, b.begin() + 328), minus125);
   EXPECT_EQ(le32(b, 332), 0x12345678u);
   EXPECT_EQ(leDouble(b, 336), 3.5e10);
+}
+
+// The wider types keep type and value: wide integers in the real slots as 64-bit patterns, the
+// value of OCTET_STRING (as hexadecimal pairs) and UNICODE_STRING in the default-text field.
+TEST(ListFileRecord, WiderTypesKeepTypeAndValue) {
+  struct Row {
+    std::int8_t type;
+    std::int64_t value64, default64;
+    double real;
+    std::string text, defTextField;
+  };
+  const Row rows[] = {
+      {od::kInteger24, -2, 5, 0, "", ""},
+      {od::kInteger64, INT64_MIN, INT64_MAX, 0, "", ""},
+      {od::kUnsigned48, 0x123456789ABC, 2, 0, "", ""},
+      {od::kUnsigned64, -1, 0x7FF0000000000001, 0, "", ""},  // a signalling-NaN pattern
+      {od::kReal64, 0, 0, -1.0e-300, "", ""},
+      {od::kOctetString, 0, 0, 0, std::string("\x00\x01\xAB", 3), "0001AB"},
+      {od::kUnicodeString, 0, 0, 0, "Ger\xC3\xA4t", "Ger\xC3\xA4t"},
+      {od::kDomain, 0, 0, 0, "", ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(static_cast<int>(r.type));
+    od::ObjectEntry e = controlword();
+    e.dataType = r.type;
+    e.value64 = r.value64;
+    e.defaultValue64 = r.default64;
+    e.realValue = r.real;
+    e.textValue = r.text;
+    UserSdoList list;
+    list.push_back(std::make_unique<od::ObjectEntry>(e));
+    const Bytes b = encodeUserSdoList(list);
+    const auto le64 = [&](std::size_t at) {
+      return std::uint64_t{le32(b, at)} | std::uint64_t{le32(b, at + 4)} << 32;
+    };
+    if (od::isWideInteger(r.type)) {
+      EXPECT_EQ(le64(320), static_cast<std::uint64_t>(r.value64));
+      EXPECT_EQ(le64(336), static_cast<std::uint64_t>(r.default64));
+    }
+    EXPECT_EQ(cText(b, 344, 256), r.defTextField);
+    const UserSdoList back = decodeUserSdoList(b);
+    EXPECT_EQ(back[0]->dataType, r.type);
+    EXPECT_EQ(back[0]->value64, od::isWideInteger(r.type) ? r.value64 : 0);
+    EXPECT_EQ(back[0]->defaultValue64, od::isWideInteger(r.type) ? r.default64 : 0);
+    EXPECT_EQ(back[0]->realValue, r.real);
+    EXPECT_EQ(back[0]->textValue, r.text);
+    EXPECT_EQ(back[0]->value, 15);
+    EXPECT_EQ(back[0]->defaultTextView(), "");
+  }
+}
+
+TEST(ListFileRecord, LongOctetStringKeepsWholeBytesThatFit) {
+  od::ObjectEntry e = controlword();
+  e.dataType = od::kOctetString;
+  e.textValue = std::string(200, '\xFF');
+  UserSdoList list;
+  list.push_back(std::make_unique<od::ObjectEntry>(e));
+  Bytes b = encodeUserSdoList(list);
+  EXPECT_EQ(decodeUserSdoList(b)[0]->textValue, std::string(127, '\xFF'));
+  b[344] = 'G';  // not a hexadecimal pair: no value
+  EXPECT_EQ(decodeUserSdoList(b)[0]->textValue, "");
 }
 
 TEST(ListFileRecord, PaddingAndSlotsAreIgnoredWhenRead) {

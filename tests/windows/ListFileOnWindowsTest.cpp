@@ -217,7 +217,7 @@ TEST_F(ListFileOnWindows, EdsFileUnderANonAsciiFolderLoads) {
   std::ofstream(folder / "node.eds", std::ios::binary)
       << "[1008]\r\nParameterName=Ger\xC3\xA4tename\r\nDataType=0x0009\r\nDefaultValue=X\r\n";
   od::ObjectDictionary d;
-  ASSERT_NO_THROW(od::ReadEDSFile(utf8(folder / "node.eds"), d, '.'));
+  ASSERT_NO_THROW(od::ReadEDSFile(utf8(folder / "node.eds"), d, '.', 1));
   ASSERT_EQ(d.recordCount(), 1u);
   EXPECT_EQ(d.heads()[0]->nameText(), "Ger\xC3\xA4tename");
 }
