@@ -237,7 +237,7 @@ Run measure(double loadRate, int reads, int uploads) {
   app::Session& s = rig.session();
   s.monitor.drain(s.ring);
   for (const auto& row : s.monitor.rows())
-    if (row.last.id != sim::SimNode::kErrorControlBase + kNode) r.inMonitor += row.count;  // not the node's own
+    if (row.last.id != canopen::kErrorControlBase + kNode) r.inMonitor += row.count;  // not the node's own
   r.dropped = rig.driver().droppedFrames();
   r.nodeDropped = rig.nodePort().droppedFrames();
   return r;

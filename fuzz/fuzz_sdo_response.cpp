@@ -134,7 +134,7 @@ class Rig {
         const std::uint8_t pick = m_in.byte();
         CanFrame f{};
         const auto node = static_cast<std::uint32_t>(m_node.load());
-        f.id = (pick & 1) != 0 ? bp::can::kSdoResponseBase + node + 1 + (pick >> 4) : bp::can::kSdoResponseBase + node;
+        f.id = (pick & 1) != 0 ? bp::canopen::kSdoResponseBase + node + 1 + (pick >> 4) : bp::canopen::kSdoResponseBase + node;
         f.type = (pick & 2) != 0 ? bp::can::kMsgRemote : bp::can::kMsgData;
         f.len = 8;
         for (auto& b : f.data) b = m_in.byte();
@@ -143,7 +143,7 @@ class Rig {
       }
       case 1: {
         CanFrame f{};
-        f.id = bp::can::kSdoResponseBase + static_cast<std::uint32_t>(m_node.load());
+        f.id = bp::canopen::kSdoResponseBase + static_cast<std::uint32_t>(m_node.load());
         f.len = 8;
         f.data[0] = m_in.byte();
         f.data[1] = static_cast<std::uint8_t>(m_entry.index);
@@ -173,7 +173,7 @@ class Rig {
     const auto node = static_cast<std::uint32_t>(m_node.load());
     while (const bp::can::RingSlot* slot = m_ring->front()) {
       check(slot->frame.type == bp::can::kMsgData, "reader stored a frame that is no data frame");
-      check(slot->frame.id != bp::can::kSdoResponseBase + node, "reader stored an SDO response");
+      check(slot->frame.id != bp::canopen::kSdoResponseBase + node, "reader stored an SDO response");
       m_ring->pop();
     }
   }
@@ -240,7 +240,7 @@ class Rig {
     const auto node = static_cast<std::uint32_t>(m_node.load());
     for (std::size_t i = 0; i < m_driver.written.size(); ++i) {
       const CanFrame& f = m_driver.written[i];
-      check(f.id == bp::can::kSdoRequestBase + node && f.type == bp::can::kMsgData && f.len == 8 &&
+      check(f.id == bp::canopen::kSdoRequestBase + node && f.type == bp::can::kMsgData && f.len == 8 &&
                 f.pad[0] == 0 && f.pad[1] == 0,
             "request frame header");
       check(f.data[1] == static_cast<std::uint8_t>(e.index) && f.data[2] == static_cast<std::uint8_t>(e.index >> 8) &&

@@ -172,7 +172,7 @@ void checkRxPdo(std::string_view text, int pdoItem, std::int32_t nodeId) {
   check(f.len <= 8, "RxPDO frame longer than 8 bytes");
   check(f.len == (tokens.size() < 8 ? tokens.size() : 8), "RxPDO length is not the token count");
   check(f.type == bp::can::kMsgData, "RxPDO frame is no data frame");
-  check(f.id == bp::nmt::kRxPdoBase[static_cast<std::size_t>(pdoItem)] + static_cast<std::uint32_t>(nodeId),
+  check(f.id == bp::nmt::kRpdoBase[static_cast<std::size_t>(pdoItem)] + static_cast<std::uint32_t>(nodeId),
         "RxPDO identifier");
   for (std::size_t k = 0; k < 8; ++k) {
     const std::uint8_t expected =

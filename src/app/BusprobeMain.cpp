@@ -16,6 +16,7 @@
 #include "app/frmInput1.h"
 #include "can/BitRate.h"
 #include "can/DriverErrors.h"
+#include "canopen/Identifiers.h"
 #include "usersdo/SdoListFile.h"
 
 namespace bp::app {
@@ -169,7 +170,7 @@ void TfrmBPX::startUp() {
     settings.setValue(QStringLiteral("EDSFileName"), name);
   }
 
-  for (int i = 0; i <= 127; ++i) cbNodeID->addItem(QString::number(i));
+  for (int i = 0; i <= canopen::kMaxNodeId; ++i) cbNodeID->addItem(QString::number(i));
   cbNodeID->setCurrentIndex(5);
   m_session.nodeId.store(5, std::memory_order_relaxed);
   connect(cbNodeID, &QComboBox::currentIndexChanged, this, &TfrmBPX::cbNodeIDChange);
@@ -293,7 +294,7 @@ void TfrmBPX::btnCloseClick() { close(); }
 void TfrmBPX::cbNodeIDChange() {
   const int index = cbNodeID->currentIndex();
   // A pick-only list: the index is always 0..127 once filled.
-  if (index < 0 || index > 127) return;
+  if (!canopen::isValidNodeId(index)) return;
   m_session.nodeId.store(index, std::memory_order_relaxed);
   // Defaults written "$NODEID+X" follow the node, unless the value was changed since.
   const std::vector<od::ObjectEntry*> changed = m_session.dictionary.applyNodeId(static_cast<std::uint8_t>(index));

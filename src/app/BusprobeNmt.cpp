@@ -11,10 +11,10 @@ void TfrmBPX::SendNmtCommand(std::uint8_t commandSpecifier) {
   nmt::sendNmtCommand(*m_session.driver, commandSpecifier, m_session.nodeId.load(std::memory_order_relaxed));
 }
 
-void TfrmBPX::btnStartClick() { SendNmtCommand(nmt::kNmtStart); }
-void TfrmBPX::btnStopClick() { SendNmtCommand(nmt::kNmtStop); }
-void TfrmBPX::btnPreOperClick() { SendNmtCommand(nmt::kNmtPreOperational); }
-void TfrmBPX::btnResetNodeClick() { SendNmtCommand(nmt::kNmtResetNode); }
+void TfrmBPX::btnStartClick() { SendNmtCommand(canopen::kNmtStart); }
+void TfrmBPX::btnStopClick() { SendNmtCommand(canopen::kNmtStop); }
+void TfrmBPX::btnPreOperClick() { SendNmtCommand(canopen::kNmtPreOperational); }
+void TfrmBPX::btnResetNodeClick() { SendNmtCommand(canopen::kNmtResetNode); }
 
 void TfrmBPX::setTimerPeriod(QTimer* timer, QLineEdit* edit) {
   guarded([&] {

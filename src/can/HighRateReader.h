@@ -6,12 +6,11 @@
 #include "can/PeriodicTimer.h"
 #include "can/RxRing.h"
 #include "can/SdoResponseSink.h"
+#include "canopen/Identifiers.h"
 #include "util/Clock.h"
 
 namespace bp::can {
 
-inline constexpr std::uint32_t kSdoRequestBase = 0x600;   // client to node, + node ID
-inline constexpr std::uint32_t kSdoResponseBase = 0x580;  // node to client, + node ID
 
 // Drains the driver into the receive ring, on the periodic timer's thread.
 // Each run: take the tick base on the first run; stop when the ring is full (frames wait in the
@@ -41,7 +40,7 @@ class HighRateReader {
       if (m_driver.read(slot->frame) != kOk) return true; // empty, closed or gone
       if (slot->frame.type != kMsgData) continue;         // slot is overwritten by the next read
       const std::int32_t node = m_nodeId.load(std::memory_order_relaxed);
-      if (slot->frame.id == kSdoResponseBase + static_cast<std::uint32_t>(node)) {
+      if (slot->frame.id == canopen::kSdoResponseBase + static_cast<std::uint32_t>(node)) {
         if (m_sdoSink != nullptr) m_sdoSink->handleSdoResponse(slot->frame);
         continue;
       }

@@ -4,7 +4,7 @@ namespace bp::nmt {
 
 can::CanFrame nmtCommandFrame(std::uint8_t commandSpecifier, std::int32_t nodeId) noexcept {
   can::CanFrame f{};
-  f.id = kNmtCobId;
+  f.id = canopen::kNmtId;
   f.type = can::kMsgData;
   f.len = 2;
   f.data[0] = commandSpecifier;
@@ -14,7 +14,7 @@ can::CanFrame nmtCommandFrame(std::uint8_t commandSpecifier, std::int32_t nodeId
 
 can::CanFrame guardRequestFrame(std::int32_t nodeId) noexcept {
   can::CanFrame f{};
-  f.id = kGuardBase + static_cast<std::uint32_t>(nodeId);
+  f.id = canopen::kErrorControlBase + static_cast<std::uint32_t>(nodeId);
   f.type = can::kMsgRemote;
   f.len = 0;
   return f;
@@ -22,7 +22,7 @@ can::CanFrame guardRequestFrame(std::int32_t nodeId) noexcept {
 
 can::CanFrame syncFrame() noexcept {
   can::CanFrame f{};
-  f.id = kSyncCobId;
+  f.id = canopen::kSyncId;
   f.type = can::kMsgData;
   f.len = 0;
   return f;

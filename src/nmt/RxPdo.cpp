@@ -74,9 +74,9 @@ std::vector<std::string_view> splitRxPdoTokens(std::string_view text) {
 }
 
 can::CanFrame rxPdoFrame(std::string_view text, int pdoItem, std::int32_t nodeId) {
-  if (pdoItem < 0 || pdoItem >= static_cast<int>(kRxPdoBase.size())) throw Error(kNoRxPdoSelected);
+  if (pdoItem < 0 || pdoItem >= static_cast<int>(kRpdoBase.size())) throw Error(kNoRxPdoSelected);
   can::CanFrame f{};
-  f.id = kRxPdoBase[static_cast<std::size_t>(pdoItem)] + static_cast<std::uint32_t>(nodeId);
+  f.id = kRpdoBase[static_cast<std::size_t>(pdoItem)] + static_cast<std::uint32_t>(nodeId);
   f.type = can::kMsgData;
   const auto tokens = splitRxPdoTokens(text);
   const std::size_t n = tokens.size() < kMaxPdoBytes ? tokens.size() : kMaxPdoBytes;

@@ -6,12 +6,13 @@
 
 #include "can/CanDriver.h"
 #include "can/CanFrame.h"
+#include "canopen/Identifiers.h"
 
 namespace bp::nmt {
 
 // COB-ID bases of the four receive PDOs of the predefined connection set, by item of the PDO
 // selector ("PDO1" .. "PDO4"); the node ID is added.
-inline constexpr std::array<std::uint32_t, 4> kRxPdoBase{0x200, 0x300, 0x400, 0x500};
+using canopen::kRpdoBase;
 inline constexpr std::size_t kMaxPdoBytes = 8;
 
 // The text of an attempt to send with no receive PDO selected.
@@ -28,7 +29,7 @@ std::int32_t cStyleInteger(std::string_view token) noexcept;
 // length. The views point into `text`, which must outlive them. Any thread.
 std::vector<std::string_view> splitRxPdoTokens(std::string_view text);
 
-// The receive PDO frame: identifier kRxPdoBase[pdoItem] + node ID, data frame, one byte per token
+// The receive PDO frame: identifier kRpdoBase[pdoItem] + node ID, data frame, one byte per token
 // (the low 8 bits of cStyleInteger) for at most the first eight tokens, length = tokens taken.
 // Throws bp::Error kNoRxPdoSelected when pdoItem is not 0 to 3 (nothing selected in the
 // selector). Any thread.

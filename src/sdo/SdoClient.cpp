@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "can/HighRateReader.h"
+#include "can/DriverErrors.h"
+#include "canopen/Identifiers.h"
 #include "sdo/AbortMessages.h"
 #include "sdo/SdoProtocol.h"
 #include "util/Error.h"
@@ -22,12 +23,6 @@ constexpr int kDownloadLength[] = {0, 1, 1, 2, 4, 1, 2, 4, 4, kNoLength, kNoLeng
 int downloadLength(std::int8_t dataType) noexcept {
   if (dataType < 0 || dataType >= static_cast<int>(std::size(kDownloadLength))) return kNoLength;
   return kDownloadLength[dataType];
-}
-
-std::string sendErrorText(std::uint32_t code) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "Error sending message, errorcode = %u", code);
-  return buf;
 }
 
 std::string timeoutText(const od::ObjectEntry& entry) {
@@ -88,7 +83,7 @@ void SdoClient::TransferSdo(od::ObjectEntry& entry) {
   closeTransfer();
   if (m_transfer.state != State::kAborted) publishInto(entry);  // an abort leaves the entry as it was
 
-  if (sendError != 0) throw Error(sendErrorText(sendError));
+  if (sendError != 0) throw Error(can::sendErrorMessage(sendError));
   // A state that left "in progress" before the transfer was closed wins over the time-out.
   if (!finished && m_transfer.state == State::kInProgress) throw Error(timeoutText(entry));
   switch (m_transfer.state) {
@@ -148,7 +143,7 @@ bool SdoClient::waitForEnd(std::uint32_t transfer, std::uint32_t& sendError) {
 
 std::uint32_t SdoClient::sendRequest(std::uint8_t command, const std::array<std::uint8_t, 4>& data) {
   can::CanFrame f{};
-  f.id = can::kSdoRequestBase + static_cast<std::uint32_t>(m_nodeId.load(std::memory_order_relaxed));
+  f.id = canopen::kSdoRequestBase + static_cast<std::uint32_t>(m_nodeId.load(std::memory_order_relaxed));
   f.type = can::kMsgData;
   f.len = proto::kFrameLength;
   f.data[proto::kCommandByte] = command;

@@ -11,7 +11,7 @@ namespace proto = sdo::proto;
 
 can::CanFrame SdoServer::response(std::uint8_t command) const noexcept {
   can::CanFrame f{};
-  f.id = kResponseBase + m_nodeId;
+  f.id = canopen::kSdoResponseBase + m_nodeId;
   f.type = can::kMsgData;
   f.len = static_cast<std::uint8_t>(proto::kFrameLength);
   f.data[proto::kCommandByte] = command;

@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "can/CanFrame.h"
+#include "canopen/Identifiers.h"
 #include "sim/ObjectStore.h"
 
 namespace bp::sim {
 
-// The node's default SDO server (CiA 301): expedited and segmented upload and download on
-// 0x600 + node ID (requests) and 0x580 + node ID (responses). One transfer at a time; a new
-// initiate request ends a running one. Values of at most 4 bytes go expedited; strings, domains
+// The node's default SDO server (CiA 301): expedited and segmented upload and download on the
+// node's SDO request and response identifiers (canopen/Identifiers.h). One transfer at a time; a
+// new initiate request ends a running one. Values of at most 4 bytes go expedited; strings, domains
 // and wider numbers go segmented, so a client always receives a string's full text. Not
 // thread-safe: its owner serialises every call.
 class SdoServer {
@@ -21,15 +22,13 @@ class SdoServer {
   using WriteHook = std::function<void(const Variable&)>;
 
   // Request and response identifier bases.
-  static constexpr std::uint32_t kRequestBase = 0x600;
-  static constexpr std::uint32_t kResponseBase = 0x580;
 
   // The store must outlive the server.
   SdoServer(ObjectStore& store, std::uint8_t nodeId) noexcept : m_store(store), m_nodeId(nodeId) {}
 
   void setWriteHook(WriteHook hook) { m_writeHook = std::move(hook); }
 
-  // One request frame (identifier 0x600 + node ID). Returns the response frame, or nullopt when
+  // One request frame (on the SDO request identifier of the node). Returns the response frame, or nullopt when
   // the request gets none: a frame shorter than 8 bytes, and an abort from the client (which
   // ends the running transfer). Never throws on any frame content.
   std::optional<can::CanFrame> handleRequest(const can::CanFrame& request);

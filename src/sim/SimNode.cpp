@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "canopen/Identifiers.h"
 #include "od/EdsReader.h"
 #include "sdo/SdoProtocol.h"
 #include "util/Error.h"
@@ -28,13 +29,6 @@ constexpr std::uint16_t kProfileVelocity = 0x6081;
 constexpr std::uint16_t kCommunicationFirst = 0x1000;
 constexpr std::uint16_t kCommunicationLast = 0x1FFF;
 
-// NMT command specifiers.
-constexpr std::uint8_t kNmtStart = 0x01;
-constexpr std::uint8_t kNmtStop = 0x02;
-constexpr std::uint8_t kNmtPreOperational = 0x80;
-constexpr std::uint8_t kNmtResetNode = 0x81;
-constexpr std::uint8_t kNmtResetCommunication = 0x82;
-
 constexpr std::uint8_t kGuardToggleBit = 0x80;
 constexpr std::uint8_t kErrorRegisterGeneric = 0x01;
 
@@ -54,16 +48,16 @@ SimNode::SimNode(can::CanDriver& driver, std::uint8_t nodeId, const od::ObjectDi
 
 SimNode::SimNode(can::CanDriver& driver, std::uint8_t nodeId, ObjectStore store)
     : m_driver(driver), m_nodeId(nodeId), m_store(std::move(store)), m_sdo(m_store, nodeId) {
-  if (nodeId < 1 || nodeId > 127) throw Error("Node ID must be 1 to 127");
+  if (nodeId < 1 || nodeId > canopen::kMaxNodeId) throw Error("Node ID must be 1 to 127");
 
-  // COB-IDs of the predefined connection set. EDS files write them as "$NODEID+0x180" and the
-  // like, which the EDS reader leaves at 0; a literal default stands.
-  m_store.resolveZeroDefault(kEmcyCobId, 0, 0x080 + nodeId);
-  m_store.resolveZeroDefault(kSdoServerParameter, 1, 0x600 + nodeId);
-  m_store.resolveZeroDefault(kSdoServerParameter, 2, 0x580 + nodeId);
+  // COB-IDs of the predefined connection set where the EDS file gives none (a default of 0; the
+  // reader resolves "$NODEID+0x180" and the like for this node already).
+  m_store.resolveZeroDefault(kEmcyCobId, 0, canopen::kEmcyBase + nodeId);
+  m_store.resolveZeroDefault(kSdoServerParameter, 1, canopen::kSdoRequestBase + nodeId);
+  m_store.resolveZeroDefault(kSdoServerParameter, 2, canopen::kSdoResponseBase + nodeId);
   for (std::uint16_t n = 0; n < 4; ++n) {
-    m_store.resolveZeroDefault(static_cast<std::uint16_t>(kRpdoCommunication + n), 1, 0x200 + 0x100 * n + nodeId);
-    m_store.resolveZeroDefault(static_cast<std::uint16_t>(kTpdoCommunication + n), 1, 0x180 + 0x100 * n + nodeId);
+    m_store.resolveZeroDefault(static_cast<std::uint16_t>(kRpdoCommunication + n), 1, canopen::kRpdoBase[n] + nodeId);
+    m_store.resolveZeroDefault(static_cast<std::uint16_t>(kTpdoCommunication + n), 1, canopen::kTpdoBase[n] + nodeId);
   }
 
   m_sdo.setWriteHook([this](const Variable& v) { onValueWritten(v); });
@@ -113,7 +107,7 @@ void SimNode::runHeartbeat(std::uint32_t nowMs) {
   const std::uint32_t period = heartbeatPeriod();
   if (period == 0 || nowMs - m_heartbeatFrom < period) return;
   const std::array<std::uint8_t, 1> state{static_cast<std::uint8_t>(m_state)};
-  send(kErrorControlBase + m_nodeId, state);
+  send(canopen::kErrorControlBase + m_nodeId, state);
   // Keep the cadence; after a long pause start afresh rather than send a burst.
   m_heartbeatFrom += period;
   if (nowMs - m_heartbeatFrom >= period) m_heartbeatFrom = nowMs;
@@ -137,7 +131,7 @@ void SimNode::boot() {
   m_guardToggle = 0;
   m_heartbeatFrom = m_nowMs;
   const std::array<std::uint8_t, 1> bootUp{0x00};
-  send(kErrorControlBase + m_nodeId, bootUp);
+  send(canopen::kErrorControlBase + m_nodeId, bootUp);
 }
 
 void SimNode::resetCommunication() {
@@ -156,23 +150,23 @@ void SimNode::resetApplication() {
 
 void SimNode::handleFrame(const can::CanFrame& f) {
   if (f.type == can::kMsgRemote) {
-    if (f.id == kErrorControlBase + m_nodeId) handleGuardRequest();
+    if (f.id == canopen::kErrorControlBase + m_nodeId) handleGuardRequest();
     return;
   }
   if (f.type != can::kMsgData) return;  // extended, error and unknown frames
 
-  if (f.id == kNmtId) {
+  if (f.id == canopen::kNmtId) {
     handleNmt(f);
     return;
   }
   // A stopped node answers NMT and guarding only.
   if (m_state == NmtState::kStopped) return;
 
-  if (f.id == kSyncId) {
+  if (f.id == canopen::kSyncId) {
     handleSync();
-  } else if (f.id == SdoServer::kRequestBase + m_nodeId) {
+  } else if (f.id == canopen::kSdoRequestBase + m_nodeId) {
     if (const auto answer = m_sdo.handleRequest(f)) m_driver.write(*answer);
-  } else if (f.id == kRpdo1Base + m_nodeId) {
+  } else if (f.id == canopen::kRpdoBase[0] + m_nodeId) {
     handleRpdo1(f);
   }
 }
@@ -182,11 +176,11 @@ void SimNode::handleNmt(const can::CanFrame& f) {
   const std::uint8_t target = f.data[1];
   if (target != 0 && target != m_nodeId) return;  // 0 addresses every node
   switch (f.data[0]) {
-    case kNmtStart: m_state = NmtState::kOperational; break;
-    case kNmtStop: m_state = NmtState::kStopped; break;
-    case kNmtPreOperational: m_state = NmtState::kPreOperational; break;
-    case kNmtResetNode: resetApplication(); break;
-    case kNmtResetCommunication: resetCommunication(); break;
+    case canopen::kNmtStart: m_state = NmtState::kOperational; break;
+    case canopen::kNmtStop: m_state = NmtState::kStopped; break;
+    case canopen::kNmtPreOperational: m_state = NmtState::kPreOperational; break;
+    case canopen::kNmtResetNode: resetApplication(); break;
+    case canopen::kNmtResetCommunication: resetCommunication(); break;
     default: break;  // not a command
   }
 }
@@ -194,7 +188,7 @@ void SimNode::handleNmt(const can::CanFrame& f) {
 void SimNode::handleGuardRequest() {
   const std::array<std::uint8_t, 1> answer{
       static_cast<std::uint8_t>(static_cast<std::uint8_t>(m_state) | m_guardToggle)};
-  send(kErrorControlBase + m_nodeId, answer);
+  send(canopen::kErrorControlBase + m_nodeId, answer);
   m_guardToggle ^= kGuardToggleBit;
 }
 
@@ -205,7 +199,7 @@ void SimNode::handleSync() {
   std::array<std::uint8_t, 6> tpdo{};
   storeLe16(&tpdo[0], m_drive.statusWord());
   storeLe32(&tpdo[2], static_cast<std::uint32_t>(m_drive.position()));
-  send(kTpdo1Base + m_nodeId, tpdo);
+  send(canopen::kTpdoBase[0] + m_nodeId, tpdo);
 }
 
 void SimNode::handleRpdo1(const can::CanFrame& f) {
@@ -259,7 +253,7 @@ void SimNode::sendEmcy(std::uint16_t errorCode) {
   std::array<std::uint8_t, 8> emcy{};
   storeLe16(&emcy[0], errorCode);
   emcy[2] = static_cast<std::uint8_t>(m_store.integerValue(kErrorRegister, 0).value_or(0));
-  send(kEmcyBase + m_nodeId, emcy);
+  send(canopen::kEmcyBase + m_nodeId, emcy);
 }
 
 // ---- local access ----

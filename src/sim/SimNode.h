@@ -36,12 +36,6 @@ enum class NmtState : std::uint8_t {
 // stop(); a failed write is dropped, as a bus would lose the frame.
 class SimNode {
  public:
-  static constexpr std::uint32_t kNmtId = 0x000;
-  static constexpr std::uint32_t kSyncId = 0x080;
-  static constexpr std::uint32_t kEmcyBase = 0x080;
-  static constexpr std::uint32_t kTpdo1Base = 0x180;
-  static constexpr std::uint32_t kRpdo1Base = 0x200;
-  static constexpr std::uint32_t kErrorControlBase = 0x700;  // boot-up, heartbeat, guarding
   // Frames one step takes from the driver at most, so the timers run even on a flooded bus.
   static constexpr int kMaxFramesPerStep = 1024;
 
@@ -55,7 +49,7 @@ class SimNode {
   // Stops the runner (joins it).
   ~SimNode();
 
-  // Any thread. The first call boots the node (boot-up frame 0x700 + node ID [00], then
+  // Any thread. The first call boots the node (boot-up frame [00] on the error-control identifier, then
   // pre-operational). Every call advances the drive to `nowMs`, handles every frame the driver
   // has queued (up to kMaxFramesPerStep), then runs the heartbeat producer. `nowMs` is a 32-bit
   // millisecond tick that may wrap. Returns the milliseconds until the node next has work of its

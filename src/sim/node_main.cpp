@@ -13,6 +13,7 @@
 #include "can/BitRate.h"
 #include "can/DriverErrors.h"
 #include "can/SocketCanDriver.h"
+#include "canopen/Identifiers.h"
 #include "od/EdsReader.h"
 #include "sim/DemoEds.h"
 #include "sim/SimNode.h"
@@ -63,7 +64,7 @@ std::optional<int> parseNodeId(std::string_view text) {
   int value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  if (value < 1 || value > 127) return std::nullopt;
+  if (value < 1 || value > bp::canopen::kMaxNodeId) return std::nullopt;
   return value;
 }
 

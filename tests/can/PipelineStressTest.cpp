@@ -40,7 +40,7 @@ constexpr std::uint32_t kInFlight = 1800;     // above the ring's 1023, below kI
 CanFrame frameOf(std::uint32_t seq) {
   CanFrame f;
   const std::uint32_t k = seq % kIdentifiers;
-  f.id = k < kSdoResponseBase + kNode ? k : k + 1;
+  f.id = k < canopen::kSdoResponseBase + kNode ? k : k + 1;
   f.len = static_cast<std::uint8_t>(4 + seq % 5);
   for (int i = 0; i < 4; ++i) f.data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(seq >> (8 * i));
   for (std::size_t i = 4; i < f.len; ++i) f.data[i] = static_cast<std::uint8_t>(seq * 31 + i);
@@ -174,7 +174,7 @@ TEST(ReceivePipelineStress, AnAnswerBehindAFullRingArrivesAndEveryFrameIsCounted
   test::FakeDriver& driver = *fake;
   app::Session session(std::move(fake));
   driver.onWrite = [&driver](const CanFrame& f) {
-    if (f.id == kSdoRequestBase + 5) driver.push(test::frame("585#43.00.10.00.92.01.02.00"));
+    if (f.id == canopen::kSdoRequestBase + 5) driver.push(test::frame("585#43.00.10.00.92.01.02.00"));
   };
   const std::uint64_t flood = static_cast<std::uint64_t>(session.ring.capacity()) + 5000;
   for (std::uint64_t i = 0; i < flood; ++i) driver.push(test::frame("181#01.02"));

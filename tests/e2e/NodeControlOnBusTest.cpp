@@ -26,7 +26,7 @@ struct ResetCase {
 
 TEST_F(NodeControlOnBus, NmtResetBootsTheNodeAgain) {
   // The frame the NMT reset command of the tool sends, as the test writes it by hand.
-  EXPECT_EQ(test::frameText(nmt::nmtCommandFrame(nmt::kNmtResetNode, kNode)), norm("000#81.05"));
+  EXPECT_EQ(test::frameText(nmt::nmtCommandFrame(canopen::kNmtResetNode, kNode)), norm("000#81.05"));
 
   const ResetCase cases[] = {
       {"reset node", "000#81.05", true},
@@ -104,7 +104,7 @@ TEST_F(NodeControlOnBus, Cia402SequenceEnablesTheDriveAndItMovesToTheTarget) {
 
   // The same state and position travel in TPDO1 once the node is operational.
   const std::size_t mark = stored.size();
-  nmt::sendNmtCommand(*session.driver, nmt::kNmtStart, kNode);
+  nmt::sendNmtCommand(*session.driver, canopen::kNmtStart, kNode);
   nmt::sendSync(*session.driver);
   EXPECT_TRUE(waitForStored("185#27.00.B8.0B.00.00", mark));
 }
@@ -121,10 +121,10 @@ struct SyncCase {
 TEST_F(NodeControlOnBus, SyncGivesTpdo1OnlyInOperationalState) {
   const SyncCase cases[] = {
       {"pre-operational after boot-up", -1, 0x7F, ""},
-      {"operational", nmt::kNmtStart, 0x05, "185#40.00.00.00.00.00"},
-      {"stopped", nmt::kNmtStop, 0x04, ""},
-      {"pre-operational again", nmt::kNmtPreOperational, 0x7F, ""},
-      {"operational again", nmt::kNmtStart, 0x05, "185#40.00.00.00.00.00"},
+      {"operational", canopen::kNmtStart, 0x05, "185#40.00.00.00.00.00"},
+      {"stopped", canopen::kNmtStop, 0x04, ""},
+      {"pre-operational again", canopen::kNmtPreOperational, 0x7F, ""},
+      {"operational again", canopen::kNmtStart, 0x05, "185#40.00.00.00.00.00"},
   };
   std::uint8_t toggle = 0x00;  // bit 7 of the guarding answers alternates, 0 first
   for (const auto& c : cases) {

@@ -16,18 +16,18 @@ struct CommandRow {
   const char* frame;
 };
 constexpr CommandRow kCommands[] = {
-    {"start node 0 (all nodes)", kNmtStart, 0, "000#01.00"},
-    {"start node 5", kNmtStart, 5, "000#01.05"},
-    {"start node 127", kNmtStart, 127, "000#01.7F"},
-    {"stop node 0", kNmtStop, 0, "000#02.00"},
-    {"stop node 5", kNmtStop, 5, "000#02.05"},
-    {"stop node 127", kNmtStop, 127, "000#02.7F"},
-    {"pre-operational node 0", kNmtPreOperational, 0, "000#80.00"},
-    {"pre-operational node 5", kNmtPreOperational, 5, "000#80.05"},
-    {"pre-operational node 127", kNmtPreOperational, 127, "000#80.7F"},
-    {"reset node 0", kNmtResetNode, 0, "000#81.00"},
-    {"reset node 5", kNmtResetNode, 5, "000#81.05"},
-    {"reset node 127", kNmtResetNode, 127, "000#81.7F"},
+    {"start node 0 (all nodes)", canopen::kNmtStart, 0, "000#01.00"},
+    {"start node 5", canopen::kNmtStart, 5, "000#01.05"},
+    {"start node 127", canopen::kNmtStart, 127, "000#01.7F"},
+    {"stop node 0", canopen::kNmtStop, 0, "000#02.00"},
+    {"stop node 5", canopen::kNmtStop, 5, "000#02.05"},
+    {"stop node 127", canopen::kNmtStop, 127, "000#02.7F"},
+    {"pre-operational node 0", canopen::kNmtPreOperational, 0, "000#80.00"},
+    {"pre-operational node 5", canopen::kNmtPreOperational, 5, "000#80.05"},
+    {"pre-operational node 127", canopen::kNmtPreOperational, 127, "000#80.7F"},
+    {"reset node 0", canopen::kNmtResetNode, 0, "000#81.00"},
+    {"reset node 5", canopen::kNmtResetNode, 5, "000#81.05"},
+    {"reset node 127", canopen::kNmtResetNode, 127, "000#81.7F"},
 };
 
 TEST(NmtCommandFrame, EveryCommandForNodes0_5_127) {
@@ -42,7 +42,7 @@ TEST(NmtCommandFrame, EveryCommandForNodes0_5_127) {
 }
 
 TEST(NmtCommandFrame, NodeByteIsLowEightBits) {
-  EXPECT_EQ(nmtCommandFrame(kNmtStart, 0x105).data[1], 0x05);
+  EXPECT_EQ(nmtCommandFrame(canopen::kNmtStart, 0x105).data[1], 0x05);
 }
 
 TEST(GuardRequestFrame, RemoteFrameOn0x700PlusNode) {
@@ -64,8 +64,8 @@ TEST(SyncFrame, EmptyDataFrameOn0x080) {
 TEST(NmtSend, WritesOneFramePerCallAndIgnoresTheResult) {
   test::FakeDriver driver;
   driver.writeResult = can::kErrNotOpen;  // bus closed: nothing is reported
-  EXPECT_NO_THROW(sendNmtCommand(driver, kNmtResetNode, 5));
-  EXPECT_NO_THROW(sendNmtCommand(driver, kNmtResetNode, 5));
+  EXPECT_NO_THROW(sendNmtCommand(driver, canopen::kNmtResetNode, 5));
+  EXPECT_NO_THROW(sendNmtCommand(driver, canopen::kNmtResetNode, 5));
   EXPECT_NO_THROW(sendGuardRequest(driver, 5));
   EXPECT_NO_THROW(sendSync(driver));
   const auto w = driver.written();
@@ -78,8 +78,8 @@ TEST(NmtSend, WritesOneFramePerCallAndIgnoresTheResult) {
 
 TEST(NmtSend, NodeOutsideRangeSendsNothing) {
   test::FakeDriver driver;
-  sendNmtCommand(driver, kNmtStart, 128);
-  sendNmtCommand(driver, kNmtStart, -1);
+  sendNmtCommand(driver, canopen::kNmtStart, 128);
+  sendNmtCommand(driver, canopen::kNmtStart, -1);
   sendGuardRequest(driver, 128);
   sendGuardRequest(driver, -1);
   EXPECT_TRUE(driver.written().empty());

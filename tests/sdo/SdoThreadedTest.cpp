@@ -67,7 +67,7 @@ class ThreadedNode {
     while (!m_stop.load()) {
       can::CanFrame f;
       while (m_port.read(f) == can::kOk)
-        if (f.id == can::kSdoRequestBase + kNode && f.len == 8) answer(f);
+        if (f.id == canopen::kSdoRequestBase + kNode && f.len == 8) answer(f);
       m_port.waitForFrames(1000);
     }
   }
@@ -77,7 +77,7 @@ class ThreadedNode {
   void send(std::uint8_t command, const std::uint8_t* mux, const std::uint8_t* data, int n,
             Extra extra) {
     can::CanFrame r{};
-    r.id = can::kSdoResponseBase + kNode;
+    r.id = canopen::kSdoResponseBase + kNode;
     r.len = 8;
     r.data[0] = command;
     for (int i = 0; i < 3; ++i) r.data[1 + i] = mux[i];
@@ -132,7 +132,7 @@ class ThreadedNode {
         const std::size_t n = std::min<std::size_t>(7, m_text.size() - m_offset);
         const bool last = m_offset + n >= m_text.size();
         can::CanFrame r{};
-        r.id = can::kSdoResponseBase + kNode;
+        r.id = canopen::kSdoResponseBase + kNode;
         r.len = 8;
         r.data[0] = proto::segmentCommand(proto::kScsUploadSegment, m_toggle, static_cast<int>(7 - n), last);
         for (std::size_t i = 0; i < n; ++i) r.data[1 + i] = static_cast<std::uint8_t>(m_text[m_offset + i]);

@@ -55,7 +55,7 @@ TEST_F(LinkDownUp, RunningSessionSurvivesTheLinkGoingDownAndUp) {
   EXPECT_NE(cansend("321#02"), 0) << "nobody can send on a link that is down";
   // Writes fail with the driver's code; the senders that report it say so, the others stay quiet.
   EXPECT_EQ(session.driver->write(frame("181#01")), can::kErrSystem);
-  EXPECT_EQ(errorOf([&] { nmt::sendNmtCommand(*session.driver, nmt::kNmtStart, kNode); }), "");
+  EXPECT_EQ(errorOf([&] { nmt::sendNmtCommand(*session.driver, canopen::kNmtStart, kNode); }), "");
   EXPECT_EQ(errorOf([&] { nmt::sendSync(*session.driver); }), "");
   EXPECT_EQ(errorOf([&] { nmt::sendGuardRequest(*session.driver, kNode); }), "");
   EXPECT_EQ(errorOf([&] { nmt::sendRxPdo(*session.driver, "1 2 3", 0, kNode); }), kSendFailed);
@@ -75,7 +75,7 @@ TEST_F(LinkDownUp, RunningSessionSurvivesTheLinkGoingDownAndUp) {
   EXPECT_TRUE(waitForStored("321#03", mark));
   CanDump dump;
   ASSERT_TRUE(dump.ready()) << dump.output();
-  nmt::sendNmtCommand(*session.driver, nmt::kNmtStart, kNode);
+  nmt::sendNmtCommand(*session.driver, canopen::kNmtStart, kNode);
   nmt::sendRxPdo(*session.driver, "1 2 3", 0, kNode);
   EXPECT_EQ(dump.frames(2), (std::vector<std::string>{"000#0105", "205#010203"}));
 }

@@ -138,7 +138,7 @@ TEST_F(NodeProgram, NmtResetBootsTheProgramAgain) {
   ASSERT_EQ(read(0x2000, 1).value, 5000);
   drainRing();
   const std::size_t mark = stored.size();
-  nmt::sendNmtCommand(*session.driver, nmt::kNmtResetNode, kNode);
+  nmt::sendNmtCommand(*session.driver, canopen::kNmtResetNode, kNode);
   ASSERT_TRUE(waitForStored("705#00", mark)) << "boot-up after the reset";
   EXPECT_EQ(storedTexts(mark), std::vector<std::string>{norm("705#00")});
   EXPECT_EQ(read(0x2000, 1).value, 6000) << "the application reset restores the default";
@@ -154,9 +154,9 @@ struct StateStep {
 TEST_F(NodeProgram, GuardingAndSyncFollowTheNmtCommands) {
   const StateStep steps[] = {
       {"pre-operational after boot-up", -1, 0x7F, ""},
-      {"operational", nmt::kNmtStart, 0x05, "185#40.00.00.00.00.00"},
-      {"stopped", nmt::kNmtStop, 0x04, ""},
-      {"pre-operational", nmt::kNmtPreOperational, 0x7F, ""},
+      {"operational", canopen::kNmtStart, 0x05, "185#40.00.00.00.00.00"},
+      {"stopped", canopen::kNmtStop, 0x04, ""},
+      {"pre-operational", canopen::kNmtPreOperational, 0x7F, ""},
   };
   std::uint8_t toggle = 0x00;  // bit 7 of the guarding answers alternates, 0 first
   for (const StateStep& s : steps) {
