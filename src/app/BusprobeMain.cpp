@@ -188,7 +188,7 @@ void TfrmBPX::startUp() {
   // The bus at 500 kb/s; the reader's thread starts with it.
   m_session.timerResolution = can::PeriodicTimer::minPeriodMs();
   m_session.busOpen = false;
-  openBus(can::kBitRateTable[can::kDefaultBitRateIndex].code);
+  openBus(can::kBitRateTable[can::kDefaultBitRateIndex]);
   tiBufferReader->start();
 
   btnEDSLoadClick();
@@ -257,10 +257,10 @@ QString TfrmBPX::listSaveFile() const {
   return m_listFileUnreadable && !m_listFileBackedUp ? name + QString::fromLatin1(kSideFileSuffix) : name;
 }
 
-// Opens the bus with the Speed row's code and shows the outcome in lblVersion's second line; the
+// Opens the bus at a Speed row's code and shows the outcome in lblVersion's second line; the
 // reader runs whenever the bus is open, whichever open succeeded first.
-void TfrmBPX::openBus(std::uint16_t code) {
-  const std::uint32_t result = m_session.driver->open(code, 0);
+void TfrmBPX::openBus(const can::BitRateRow& row) {
+  const std::uint32_t result = m_session.driver->open(row.code, 0);
   m_session.busOpen = result == can::kOk;
   QString outcome;
   if (m_session.busOpen) {
@@ -271,10 +271,8 @@ void TfrmBPX::openBus(std::uint16_t code) {
       version[can::kVersionTextSize - 1] = '\0';
       name = textFromBytes(version);
     }
-    QString rate;
-    for (std::size_t i = 0; i < can::kBitRateTable.size(); ++i)
-      if (can::kBitRateTable[i].code == code) rate = cbSpeed->itemText(static_cast<int>(i));
-    outcome = name + QStringLiteral(" at ") + rate;
+    outcome = name + QStringLiteral(" at ") +
+              QString::fromLatin1(row.text.data(), static_cast<qsizetype>(row.text.size()));
   } else {
     outcome = QString::fromStdString(can::openErrorMessage(result));
   }
@@ -309,7 +307,7 @@ void TfrmBPX::cbSpeedCloseUp() {
   const int index = cbSpeed->currentIndex();
   if (index < 0 || index >= static_cast<int>(can::kBitRateTable.size())) return;
   m_session.driver->close();
-  openBus(can::kBitRateTable[static_cast<std::size_t>(index)].code);
+  openBus(can::kBitRateTable[static_cast<std::size_t>(index)]);
 }
 
 void TfrmBPX::tiBufferReaderTimer() {

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/Session.h"
+#include "can/BitRate.h"
 #include "app/Widgets.h"
 
 namespace bp::app {
@@ -128,7 +129,7 @@ class TfrmBPX : public QWidget {
   void buildLayout();
   void startUp();
   void shutDown();
-  void openBus(std::uint16_t code);
+  void openBus(const can::BitRateRow& row);
   void updateMonitorRow(std::size_t row);
   void AddCategoryNode(std::int32_t first, std::int32_t last, const QString& caption);
   void setTimerPeriod(QTimer* timer, QLineEdit* edit);

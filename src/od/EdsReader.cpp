@@ -73,36 +73,6 @@ bool startsWithWord(std::string_view s, std::string_view lowerWord) noexcept {
 
 // ---- Integer defaults -------------------------------------------------------------------------
 
-// The integer text rule (leading spaces, sign, "$"/"x"/"0x" hexadecimal or decimal, nothing after)
-// with 64-bit magnitudes. False on overflow beyond 64 bits or any other character.
-bool integerParts64(std::string_view text, bool& negative, bool& hex, std::uint64_t& magnitude) noexcept {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n && text[i] == ' ') ++i;
-  negative = i < n && text[i] == '-';
-  if (i < n && (text[i] == '-' || text[i] == '+')) ++i;
-  hex = false;
-  if (i < n && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-    hex = true;
-    i += 1;
-  } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i >= n) return false;
-  magnitude = 0;
-  const std::uint64_t base = hex ? 16 : 10;
-  for (; i < n; ++i) {
-    const char c = text[i];
-    if (hex ? !isHexDigit(c) : !(c >= '0' && c <= '9')) return false;
-    const char l = lowerAscii(c);
-    const auto d = static_cast<std::uint64_t>(l <= '9' ? l - '0' : l - 'a' + 10);
-    if (magnitude > (UINT64_MAX - d) / base) return false;
-    magnitude = magnitude * base + d;
-  }
-  return true;
-}
-
 int wideBits(std::int8_t t) noexcept {
   switch (t) {
     case kInteger24: case kUnsigned24: return 24;
@@ -118,10 +88,11 @@ bool isSignedType(std::int8_t t) noexcept { return t >= kInteger24 && t <= kInte
 // A default of a wide integer type: hexadecimal as a two's-complement pattern (of the type's
 // width when it fits there, else of 64 bits), decimal in the type's range.
 bool wideIntegerText(std::string_view text, std::int8_t type, std::int64_t& out) noexcept {
-  bool negative = false;
-  bool hex = false;
-  std::uint64_t m = 0;
-  if (!integerParts64(text, negative, hex, m)) return false;
+  IntegerParts parts;
+  if (!tryIntegerParts(text, parts) || parts.beyond64) return false;
+  const bool negative = parts.negative;
+  const bool hex = parts.hex;
+  const std::uint64_t m = parts.magnitude;
   const int bits = wideBits(type);
   const bool isSigned = isSignedType(type);
   const std::uint64_t span = bits == 64 ? UINT64_MAX : (1ull << bits) - 1;

@@ -74,12 +74,19 @@ bool tryIntegerParts(std::string_view text, IntegerParts& out) noexcept {
 
   const std::uint64_t base = hex ? 16 : 10;
   std::uint64_t magnitude = 0;
+  bool beyond64 = false;
   for (; i < n; ++i) {
     const int d = hex ? hexDigit(text[i]) : (isDigit(text[i]) ? text[i] - '0' : -1);
     if (d < 0) return false;
-    magnitude = std::min(magnitude * base + static_cast<std::uint64_t>(d), kBeyond32Bits);
+    const auto digit = static_cast<std::uint64_t>(d);
+    if (beyond64 || magnitude > (UINT64_MAX - digit) / base) {
+      beyond64 = true;
+      magnitude = UINT64_MAX;
+    } else {
+      magnitude = magnitude * base + digit;
+    }
   }
-  out = {negative, hex, magnitude};
+  out = {negative, hex, magnitude, beyond64};
   return true;
 }
 

@@ -17,13 +17,13 @@ std::int32_t integerText(std::string_view text);
 bool tryIntegerText(std::string_view text, std::int32_t& out) noexcept;
 
 // A typed integer in its parts, read by the rule of integerText but without its range: the sign,
-// whether the digits were hexadecimal, and their magnitude, which stops growing at
-// kBeyond32Bits (any larger magnitude reads as that).
-inline constexpr std::uint64_t kBeyond32Bits = 0x100000000ull;
+// whether the digits were hexadecimal, and their magnitude; a magnitude beyond 64 bits reads as
+// UINT64_MAX with `beyond64` set.
 struct IntegerParts {
   bool negative = false;
   bool hex = false;
   std::uint64_t magnitude = 0;
+  bool beyond64 = false;
 };
 // False (and `out` untouched) where the text is not an integer at all. Any thread.
 bool tryIntegerParts(std::string_view text, IntegerParts& out) noexcept;
