@@ -1,7 +1,7 @@
 // bench_monitor: how many frames per second reach the frame monitor without loss.
 //
 // A writer thread offers frames on a virtual bus at a fixed rate (absolute deadlines). The
-// program's own receive path takes them, wired by app::Session as the window wires it: the
+// program's own receive path takes them, wired by engine::Session as the window wires it: the
 // driver endpoint's bounded queue, the high-rate reader sleeping until the driver has frames
 // (startReader), the receive ring of its default size, and the frame monitor drained every
 // 200 ms on the main thread, which also renders the texts of the changed rows as the window does.
@@ -24,12 +24,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/Session.h"
-#include "can/VirtualBus.h"
+#include "can/drivers/VirtualBus.h"
+#include "engine/Session.h"
 
 namespace {
 
 using namespace bp::can;
+using namespace bp::engine;
 using Steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -105,7 +106,7 @@ Result run(const Case& c, std::size_t queueCapacity) {
   VirtualBusEndpoint* driver = owned.get();
   source->open(0x0014, 0);
   driver->open(0x0014, 0);
-  bp::app::Session session(std::move(owned));
+  bp::engine::Session session(std::move(owned));
   const double process0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const double main0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
   session.startReader();

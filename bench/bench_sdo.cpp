@@ -1,5 +1,5 @@
 // SDO round trips: bench_sdo [--reads N] [--uploads N] [--load FPS]
-// Busprobe's SDO engine and high-rate reader, wired by app::Session as the window wires them (the
+// Busprobe's SDO engine and high-rate reader, wired by engine::Session as the window wires them (the
 // reader woken by frames, the waiting thread draining the ring into the monitor), against the
 // simulated drive on the in-process virtual bus, each side on its own thread. Measures the
 // expedited upload of the status word 0x6041 (N reads, default 1000: median and 99th percentile)
@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/Session.h"
 #include "can/BitRate.h"
-#include "can/VirtualBus.h"
+#include "can/drivers/VirtualBus.h"
+#include "engine/Session.h"
 #include "sim/DemoEds.h"
 #include "sim/SimNode.h"
 #include "util/Error.h"
@@ -87,7 +87,7 @@ class Rig {
   }
 
   can::VirtualBus& bus() { return *m_bus; }
-  app::Session& session() { return m_session; }
+  engine::Session& session() { return m_session; }
   can::VirtualBusEndpoint& driver() { return *m_driver; }
   can::VirtualBusEndpoint& nodePort() { return *m_nodePort; }
 
@@ -101,7 +101,7 @@ class Rig {
   std::shared_ptr<can::VirtualBus> m_bus = can::VirtualBus::create();
   std::unique_ptr<can::VirtualBusEndpoint> m_nodePort = m_bus->endpoint();
   can::VirtualBusEndpoint* m_driver = nullptr;  // owned by the session
-  app::Session m_session;
+  engine::Session m_session;
   std::unique_ptr<sim::SimNode> m_node;
 };
 
@@ -234,7 +234,7 @@ Run measure(double loadRate, int reads, int uploads) {
   if (load) r.loadOffered = load->stop();
   r.seconds = std::chrono::duration<double>(SteadyTime::now() - t0).count();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reader takes the last frames
-  app::Session& s = rig.session();
+  engine::Session& s = rig.session();
   s.monitor.drain(s.ring);
   for (const auto& row : s.monitor.rows())
     if (row.last.id != canopen::kErrorControlBase + kNode) r.inMonitor += row.count;  // not the node's own

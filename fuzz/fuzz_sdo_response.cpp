@@ -38,8 +38,8 @@
 
 #include "FuzzCheck.h"
 #include "can/CanDriver.h"
-#include "can/HighRateReader.h"
-#include "can/RxRing.h"
+#include "engine/HighRateReader.h"
+#include "engine/RxRing.h"
 #include "od/ObjectEntry.h"
 #include "sdo/AbortMessages.h"
 #include "sdo/SdoClient.h"
@@ -171,7 +171,7 @@ class Rig {
     if (m_driver.queue.empty()) step();
     m_reader.runOnce();
     const auto node = static_cast<std::uint32_t>(m_node.load());
-    while (const bp::can::RingSlot* slot = m_ring->front()) {
+    while (const bp::engine::RingSlot* slot = m_ring->front()) {
       check(slot->frame.type == bp::can::kMsgData, "reader stored a frame that is no data frame");
       check(slot->frame.id != bp::canopen::kSdoResponseBase + node, "reader stored an SDO response");
       m_ring->pop();
@@ -288,8 +288,8 @@ class Rig {
   ManualClock m_clock;
   ScriptDriver m_driver;
   std::atomic<std::int32_t> m_node{5};
-  std::unique_ptr<bp::can::RxRing> m_ring = std::make_unique<bp::can::RxRing>();
-  bp::can::HighRateReader m_reader;
+  std::unique_ptr<bp::engine::RxRing> m_ring = std::make_unique<bp::engine::RxRing>();
+  bp::engine::HighRateReader m_reader;
   bp::sdo::SdoClient m_client;
   bp::od::ObjectEntry m_entry;
   // FUZZ_TRACE=1 in the environment prints every transfer's outcome (to look at a seed).

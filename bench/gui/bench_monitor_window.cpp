@@ -27,7 +27,7 @@
 #include "app/BusprobeMain.h"
 #include "app/Messages.h"
 #include "can/BitRate.h"
-#include "can/VirtualBus.h"
+#include "can/drivers/VirtualBus.h"
 #include "sim/DemoEds.h"
 
 namespace {
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     offerDone.store(true);
   });
 
-  bp::app::Session& session = window.session();
+  bp::engine::Session& session = window.session();
   auto counted = [&] {
     std::uint64_t n = 0;
     for (const auto& row : session.monitor.rows()) n += row.count;

@@ -14,7 +14,7 @@
 
 #include "app/BusprobeMain.h"
 #include "app/Messages.h"
-#include "can/NoAdapterDriver.h"
+#include "can/drivers/NoAdapterDriver.h"
 
 namespace {
 double medianOf(std::vector<double> v) {

@@ -186,7 +186,7 @@ void TfrmBPX::startUp() {
   cbRxPdoNo->setCurrentIndex(0);
 
   // The bus at 500 kb/s; the reader's thread starts with it.
-  m_session.timerResolution = can::PeriodicTimer::minPeriodMs();
+  m_session.timerResolution = engine::PeriodicTimer::minPeriodMs();
   m_session.busOpen = false;
   openBus(can::kBitRateTable[can::kDefaultBitRateIndex]);
   tiBufferReader->start();
@@ -316,7 +316,7 @@ void TfrmBPX::tiBufferReaderTimer() {
   // Rows made since the last tick, here or while an SDO transfer waited.
   for (std::size_t i = m_monitorItems.size(); i < rows.size(); ++i) {
     auto* item = new QTreeWidgetItem;
-    item->setText(0, QString::fromStdString(can::FrameMonitor::captionText(rows[i])));
+    item->setText(0, QString::fromStdString(engine::FrameMonitor::captionText(rows[i])));
     m_monitorItems.push_back(item);
     lvReceived->addTopLevelItem(item);
   }
@@ -329,10 +329,10 @@ void TfrmBPX::tiBufferReaderTimer() {
 void TfrmBPX::updateMonitorRow(std::size_t index) {
   auto& row = m_session.monitor.rows()[index];
   QTreeWidgetItem* item = m_monitorItems[index];
-  item->setText(1, QString::fromStdString(can::FrameMonitor::lengthText(row)));
-  item->setText(2, QString::fromStdString(can::FrameMonitor::dataText(row)));
-  item->setText(3, QString::fromStdString(can::FrameMonitor::periodText(row)));
-  item->setText(4, QString::fromStdString(can::FrameMonitor::countText(row)));
+  item->setText(1, QString::fromStdString(engine::FrameMonitor::lengthText(row)));
+  item->setText(2, QString::fromStdString(engine::FrameMonitor::dataText(row)));
+  item->setText(3, QString::fromStdString(engine::FrameMonitor::periodText(row)));
+  item->setText(4, QString::fromStdString(engine::FrameMonitor::countText(row)));
   row.changed = false;
 }
 

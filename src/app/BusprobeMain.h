@@ -9,9 +9,9 @@
 #include <functional>
 #include <memory>
 
-#include "app/Session.h"
-#include "can/BitRate.h"
 #include "app/Widgets.h"
+#include "can/BitRate.h"
+#include "engine/Session.h"
 
 namespace bp::app {
 
@@ -29,7 +29,7 @@ class TfrmBPX : public QWidget {
   ~TfrmBPX() override;  // runs the shut-down sequence
 
   void setInputDialog(TfrmInput* input) { frmInput = input; }
-  Session& session() noexcept { return m_session; }
+  engine::Session& session() noexcept { return m_session; }
 
   // Seams for tests: how the "Write Value" dialog is run, and how file names are chosen
   // (save = true for the save dialog). An empty name means the user cancelled.
@@ -140,7 +140,7 @@ class TfrmBPX : public QWidget {
   // Where the shut-down saves the list: the list file, unless it is unreadable and not yet copied aside.
   QString listSaveFile() const;
 
-  Session m_session;
+  engine::Session m_session;
   std::vector<QTreeWidgetItem*> m_monitorItems;  // list item of each monitor row
   bool m_timerStarted = false;
   bool m_shutDown = false;

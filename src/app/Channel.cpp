@@ -1,13 +1,13 @@
 #include "app/Channel.h"
 
-#include "can/NoAdapterDriver.h"
-#include "can/VirtualBus.h"
+#include "can/drivers/NoAdapterDriver.h"
+#include "can/drivers/VirtualBus.h"
 #include "sim/DemoEds.h"
 #include "sim/SimNode.h"
 #if defined(__linux__)
-#include "can/SocketCanDriver.h"
+#include "can/drivers/SocketCanDriver.h"
 #elif defined(_WIN32)
-#include "can/PcanUsbDriver.h"
+#include "can/drivers/PcanUsbDriver.h"
 #endif
 
 namespace bp::app {

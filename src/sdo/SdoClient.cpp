@@ -172,7 +172,11 @@ void SdoClient::publishInto(od::ObjectEntry& entry) const {
 
 // ---- reader's thread ----
 
-void SdoClient::handleSdoResponse(const can::CanFrame& frame) noexcept {
+std::uint32_t SdoClient::handOverId() const noexcept {
+  return canopen::kSdoResponseBase + static_cast<std::uint32_t>(m_nodeId.load(std::memory_order_relaxed));
+}
+
+void SdoClient::takeFrame(const can::CanFrame& frame) noexcept {
   m_handlerBusy.store(true, std::memory_order_seq_cst);
   const std::uint32_t transfer = m_openTransfer.load(std::memory_order_seq_cst);
   if (transfer != 0) applyResponse(frame, transfer);  // else: consumed, nothing changes

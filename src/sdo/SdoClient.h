@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "can/CanDriver.h"
-#include "can/SdoResponseSink.h"
+#include "engine/FrameHandOver.h"
 #include "od/ObjectEntry.h"
 #include "util/Clock.h"
 
@@ -14,13 +14,13 @@ namespace bp::sdo {
 
 // The SDO client: one transfer at a time to the selected node over its default SDO channel.
 // TransferSdo runs on the window thread and blocks it until the transfer is done, aborted, too
-// large or timed out; handleSdoResponse runs on the high-rate reader's thread.
+// large or timed out; handOverId and takeFrame run on the high-rate reader's thread.
 //
 // The response handler never touches an object entry: it stores into buffers of the running
 // transfer that this client owns, and TransferSdo copies them into the entry on the window thread
 // when the transfer ends. No pointer to the entry is kept after TransferSdo returns, so records may
 // be released at any time between transfers; a response arriving then is consumed and ignored.
-class SdoClient final : public can::SdoResponseSink {
+class SdoClient final : public engine::FrameHandOver {
  public:
   static constexpr std::uint32_t kTimeoutMs = 250;
   static constexpr std::size_t kSegmentBufferSize = 256;
@@ -37,7 +37,9 @@ class SdoClient final : public can::SdoResponseSink {
   void TransferSdo(od::ObjectEntry& entry);
 
   // Reader's thread. One response frame of the selected node. Never blocks, allocates or throws.
-  void handleSdoResponse(const can::CanFrame& frame) noexcept override;
+  // The selected node's answers, handed over by the reader (on its thread).
+  std::uint32_t handOverId() const noexcept override;
+  void takeFrame(const can::CanFrame& frame) noexcept override;
 
   // Tests: called on every pass of the busy wait (to step a scripted node or a fake clock).
   void setWaitHook(std::function<void()> hook) { m_waitHook = std::move(hook); }

@@ -97,7 +97,7 @@ bool SimNode::start(Clock& clock) {
   if (m_timer.running()) return false;
   return m_timer.startOnFrames(m_driver, [this, &clock] {
     const std::uint32_t due = step(clock.tickMs());
-    return can::PeriodicTimer::NextRun{due, due != 0};
+    return engine::PeriodicTimer::NextRun{due, due != 0};
   });
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "can/CanDriver.h"
-#include "can/PeriodicTimer.h"
+#include "engine/PeriodicTimer.h"
 #include "od/ObjectDictionary.h"
 #include "sim/DriveModel.h"
 #include "sim/ObjectStore.h"
@@ -118,7 +118,7 @@ class SimNode {
   std::uint16_t m_errorCode = 0;         // the drive's active fault, 0 when none
   std::uint32_t m_nowMs = 0;             // time of the step in progress (or the last)
   std::uint32_t m_heartbeatFrom = 0;     // the heartbeat period counts from here
-  can::PeriodicTimer m_timer;            // the runner
+  engine::PeriodicTimer m_timer;            // the runner
 };
 
 }  // namespace bp::sim

@@ -12,7 +12,7 @@
 
 #include "can/BitRate.h"
 #include "can/DriverErrors.h"
-#include "can/SocketCanDriver.h"
+#include "can/drivers/SocketCanDriver.h"
 #include "canopen/Identifiers.h"
 #include "od/EdsReader.h"
 #include "sim/DemoEds.h"

@@ -9,8 +9,8 @@
 #endif
 #include <windows.h>
 
-namespace bp::detail {
+namespace bp {
 
-std::uint32_t systemTickMs() noexcept { return static_cast<std::uint32_t>(GetTickCount()); }
+std::uint32_t SteadyClock::tickMs() noexcept { return static_cast<std::uint32_t>(GetTickCount()); }
 
-}  // namespace bp::detail
+}  // namespace bp

@@ -2,7 +2,7 @@
 #include <QElapsedTimer>
 
 #include "WindowFixture.h"
-#include "can/VirtualBus.h"
+#include "can/drivers/VirtualBus.h"
 #include "support/FrameText.h"
 
 namespace bp::test {

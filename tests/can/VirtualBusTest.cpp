@@ -1,5 +1,5 @@
 // The in-process virtual bus used as a driver: delivery, open/close, bounded queues, threads.
-#include "can/VirtualBus.h"
+#include "can/drivers/VirtualBus.h"
 
 #include <gtest/gtest.h>
 

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/Session.h"
 #include "can/BitRate.h"
-#include "can/VirtualBus.h"
+#include "can/drivers/VirtualBus.h"
+#include "engine/Session.h"
 #include "od/EdsReader.h"
 #include "sim/DemoEds.h"
 #include "sim/SimNode.h"
@@ -118,7 +118,7 @@ class BusRig : public ::testing::Test {
 
   // The window thread's side of the receive ring: takes every stored frame into `stored`.
   void drainRing() {
-    while (const can::RingSlot* slot = session.ring.front()) {
+    while (const engine::RingSlot* slot = session.ring.front()) {
       stored.push_back(*slot);
       session.ring.pop();
     }
@@ -166,9 +166,9 @@ class BusRig : public ::testing::Test {
   std::unique_ptr<can::VirtualBusEndpoint> m_analyser = m_bus->endpoint();
 
  protected:
-  app::Session session{m_bus->endpoint()};
+  engine::Session session{m_bus->endpoint()};
   std::unique_ptr<sim::SimNode> node;
-  std::vector<can::RingSlot> stored;  // frames taken out of the ring, in order
+  std::vector<engine::RingSlot> stored;  // frames taken out of the ring, in order
 };
 
 }  // namespace bp::e2e

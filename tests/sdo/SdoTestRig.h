@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "can/HighRateReader.h"
-#include "can/RxRing.h"
+#include "engine/HighRateReader.h"
+#include "engine/RxRing.h"
 #include "od/ObjectEntry.h"
 #include "sdo/SdoClient.h"
 #include "support/FakeClock.h"
@@ -123,7 +123,7 @@ class ScriptedNode {
 class SdoClientTest : public ::testing::Test {
  protected:
   SdoClientTest() {
-    reader.setSdoSink(&client);
+    reader.setHandOver(&client);
     client.setWaitHook([this] {
       ++passes;
       clock.advance(1);
@@ -151,8 +151,8 @@ class SdoClientTest : public ::testing::Test {
   FakeDriver driver;
   FakeClock clock{1000};
   std::atomic<std::int32_t> nodeId{5};
-  std::unique_ptr<can::RxRing> ring = std::make_unique<can::RxRing>();
-  can::HighRateReader reader{driver, *ring, nodeId, clock};
+  std::unique_ptr<engine::RxRing> ring = std::make_unique<engine::RxRing>();
+  engine::HighRateReader reader{driver, *ring, clock};
   SdoClient client{driver, nodeId, clock};
   ScriptedNode node{driver, clock};
   bool readerRunning = true;

@@ -15,10 +15,11 @@
 #include <utility>
 
 #include "can/BitRate.h"
-#include "can/HighRateReader.h"
-#include "can/PeriodicTimer.h"
-#include "can/RxRing.h"
-#include "can/VirtualBus.h"
+#include "can/drivers/VirtualBus.h"
+#include "canopen/Identifiers.h"
+#include "engine/HighRateReader.h"
+#include "engine/PeriodicTimer.h"
+#include "engine/RxRing.h"
 #include "sdo/SdoClient.h"
 #include "sdo/SdoProtocol.h"
 #include "util/Clock.h"
@@ -178,13 +179,13 @@ TEST(SdoClientThreaded, ThousandsOfTransfersThroughTheReaderThread) {
 
   std::atomic<std::int32_t> nodeId{kNode};
   SlowClock clock;
-  auto ring = std::make_unique<can::RxRing>();
-  can::HighRateReader reader(*host, *ring, nodeId, clock);
+  auto ring = std::make_unique<engine::RxRing>();
+  engine::HighRateReader reader(*host, *ring, clock);
   SdoClient client(*host, nodeId, clock);
-  reader.setSdoSink(&client);
+  reader.setHandOver(&client);
 
   ThreadedNode node(*device);
-  can::PeriodicTimer timer;
+  engine::PeriodicTimer timer;
   ASSERT_TRUE(timer.startOnFrames(*host, [&reader] { return reader.runScheduled(1); }));
 
   constexpr int kTransfers = 3000;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "can/VirtualBus.h"
+#include "can/drivers/VirtualBus.h"
 #include "sim/SimNode.h"
 #include "support/FrameText.h"
 

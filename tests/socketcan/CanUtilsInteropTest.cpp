@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "can/BitRate.h"
-#include "can/SocketCanDriver.h"
+#include "can/drivers/SocketCanDriver.h"
 #include "socketcan/BusTools.h"
 #include "support/FrameText.h"
 

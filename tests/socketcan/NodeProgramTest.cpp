@@ -190,7 +190,7 @@ TEST_F(NodeProgram, ExpeditedReadsStayOnTimeWhileCangenFloodsTheBus) {
   // The window thread's monitor tick: empties the ring, returns the flood's row count.
   auto floodCount = [this] {
     session.monitor.drain(session.ring);
-    for (const can::MonitorRow& r : session.monitor.rows())
+    for (const engine::MonitorRow& r : session.monitor.rows())
       if (r.last.id == kFloodId) return r.count;
     return std::uint64_t{0};
   };

@@ -1,6 +1,6 @@
 // The SocketCAN driver on the kernel's vcan0, against a second raw socket on the same interface.
 // The executable skips itself (exit 77) where no vcan0 exists.
-#include "can/SocketCanDriver.h"
+#include "can/drivers/SocketCanDriver.h"
 
 #include <dirent.h>
 #include <linux/can.h>

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/Session.h"
 #include "can/BitRate.h"
-#include "can/SocketCanDriver.h"
+#include "can/drivers/SocketCanDriver.h"
+#include "engine/Session.h"
 #include "od/EdsReader.h"
 #include "socketcan/BusTools.h"
 #include "support/FrameText.h"
@@ -100,7 +100,7 @@ class VcanSession : public ::testing::Test {
 
   // The window thread's side of the receive ring: takes every stored frame into `stored`.
   void drainRing() {
-    while (const can::RingSlot* slot = session.ring.front()) {
+    while (const engine::RingSlot* slot = session.ring.front()) {
       stored.push_back(*slot);
       session.ring.pop();
     }
@@ -129,8 +129,8 @@ class VcanSession : public ::testing::Test {
     return out;
   }
 
-  app::Session session{std::make_unique<can::SocketCanDriver>(kVcan)};
-  std::vector<can::RingSlot> stored;
+  engine::Session session{std::make_unique<can::SocketCanDriver>(kVcan)};
+  std::vector<engine::RingSlot> stored;
 };
 
 }  // namespace bp::test

@@ -17,7 +17,7 @@
 #include "app/BusprobeMain.h"
 #include "app/Messages.h"
 #include "app/frmInput1.h"
-#include "can/SocketCanDriver.h"
+#include "can/drivers/SocketCanDriver.h"
 #include "socketcan/BusTools.h"
 
 namespace bp::test {

@@ -1,7 +1,7 @@
 // The periodic timer on Windows (multimedia timer service) running the high-rate reader, and the
 // system tick count. The timer's general behaviour (wake-ups, restart, destructor) is covered by
 // the core's PeriodicTimer tests, which run against this implementation in the Windows build.
-#include "can/PeriodicTimer.h"
+#include "engine/PeriodicTimer.h"
 
 #include <gtest/gtest.h>
 
@@ -16,14 +16,15 @@
 #include <memory>
 #include <thread>
 
-#include "can/HighRateReader.h"
-#include "can/PcanUsbDriver.h"
-#include "can/RxRing.h"
+#include "can/drivers/PcanUsbDriver.h"
+#include "engine/HighRateReader.h"
+#include "engine/RxRing.h"
 #include "pcan_stub/PcanStub.h"
 #include "support/FrameText.h"
 #include "util/Clock.h"
 
-namespace bp::can {
+namespace bp::engine {
+using namespace bp::can;
 namespace {
 
 using namespace std::chrono_literals;
@@ -160,8 +161,7 @@ TEST(MultimediaTimer, ReaderDrainsTheAdapterLibraryIntoTheRing) {
   ASSERT_EQ(driver.loadError(), kOk);
   ASSERT_EQ(driver.open(0x001C, 0), kOk);
   auto ring = std::make_unique<RxRing>();
-  std::atomic<std::int32_t> nodeId{5};
-  HighRateReader reader(driver, *ring, nodeId, SteadyClock::instance());
+  HighRateReader reader(driver, *ring, SteadyClock::instance());
   PeriodicTimer timer;
   ASSERT_TRUE(timer.start(PeriodicTimer::minPeriodMs(), [&] { reader.runOnce(); }));
 
@@ -217,4 +217,4 @@ TEST(SystemTick, AdvancesInMilliseconds) {
 }
 
 }  // namespace
-}  // namespace bp::can
+}  // namespace bp::engine

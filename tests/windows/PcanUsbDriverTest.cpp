@@ -1,7 +1,7 @@
 // The ordinal-bound adapter driver against the stand-in libraries built with the tests:
 // binding, bit-rate codes, the frame record byte for byte, pass-through of the library's results,
 // missing library and missing ordinal, and a read racing writes, closes and opens.
-#include "can/PcanUsbDriver.h"
+#include "can/drivers/PcanUsbDriver.h"
 
 #include <gtest/gtest.h>
 

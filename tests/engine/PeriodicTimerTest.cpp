@@ -1,5 +1,5 @@
 // The periodic timer that runs the high-rate reader: its rate, early wake-ups, and stopping.
-#include "can/PeriodicTimer.h"
+#include "engine/PeriodicTimer.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,8 @@
 #include <chrono>
 #include <thread>
 
-namespace bp::can {
+namespace bp::engine {
+using namespace bp::can;
 namespace {
 
 using namespace std::chrono_literals;
@@ -130,4 +131,4 @@ TEST(PeriodicTimer, DestructorStopsTheThread) {
 }
 
 }  // namespace
-}  // namespace bp::can
+}  // namespace bp::engine

@@ -6,12 +6,12 @@
 
 #include "can/CanFrame.h"
 
-namespace bp::can {
+namespace bp::engine {
 
 // One slot of the receive ring: a frame exactly as the driver's read filled it, and its receive
 // time in milliseconds since the reader's first run (wrapping modulo 2^32).
 struct RingSlot {
-  CanFrame frame;
+  can::CanFrame frame;
   std::uint32_t receiveTime = 0;
 };
 
@@ -80,4 +80,4 @@ class RxRing {
   static_assert(std::atomic<std::int32_t>::is_always_lock_free);
 };
 
-}  // namespace bp::can
+}  // namespace bp::engine

@@ -3,28 +3,24 @@
 #include <cstdint>
 
 #include "can/CanDriver.h"
-#include "can/PeriodicTimer.h"
-#include "can/RxRing.h"
-#include "can/SdoResponseSink.h"
-#include "canopen/Identifiers.h"
+#include "engine/FrameHandOver.h"
+#include "engine/PeriodicTimer.h"
+#include "engine/RxRing.h"
 #include "util/Clock.h"
 
-namespace bp::can {
-
+namespace bp::engine {
 
 // Drains the driver into the receive ring, on the periodic timer's thread.
 // Each run: take the tick base on the first run; stop when the ring is full (frames wait in the
-// driver's queue); drop frames that are not data frames; hand the selected node's SDO responses
-// to the sink (not stored); store every other frame with its receive time.
+// driver's queue); drop frames that are not data frames; hand frames of the hand-over's identifier
+// to it (not stored); store every other frame with its receive time.
 class HighRateReader {
  public:
-  // nodeId is read afresh for every frame; its one writer is the window thread.
-  HighRateReader(CanDriver& driver, RxRing& ring, const std::atomic<std::int32_t>& nodeId,
-                 Clock& clock) noexcept
-      : m_driver(driver), m_ring(ring), m_nodeId(nodeId), m_clock(clock) {}
+  HighRateReader(can::CanDriver& driver, RxRing& ring, Clock& clock) noexcept
+      : m_driver(driver), m_ring(ring), m_clock(clock) {}
 
   // Set before the reader's thread starts; never changed while it runs.
-  void setSdoSink(SdoResponseSink* sink) noexcept { m_sdoSink = sink; }
+  void setHandOver(FrameHandOver* handOver) noexcept { m_handOver = handOver; }
 
   // One run of the reader. Reader's thread only. Allocates nothing, never throws. True when it
   // took everything the driver had; false when it stopped at a full ring, with frames perhaps
@@ -37,11 +33,10 @@ class HighRateReader {
     for (;;) {
       RingSlot* slot = m_ring.producerSlot();
       if (slot == nullptr) return false;                  // full: frames stay in the driver
-      if (m_driver.read(slot->frame) != kOk) return true; // empty, closed or gone
-      if (slot->frame.type != kMsgData) continue;         // slot is overwritten by the next read
-      const std::int32_t node = m_nodeId.load(std::memory_order_relaxed);
-      if (slot->frame.id == canopen::kSdoResponseBase + static_cast<std::uint32_t>(node)) {
-        if (m_sdoSink != nullptr) m_sdoSink->handleSdoResponse(slot->frame);
+      if (m_driver.read(slot->frame) != can::kOk) return true;  // empty, closed or gone
+      if (slot->frame.type != can::kMsgData) continue;  // slot is overwritten by the next read
+      if (m_handOver != nullptr && slot->frame.id == m_handOver->handOverId()) {
+        m_handOver->takeFrame(slot->frame);
         continue;
       }
       slot->receiveTime = m_clock.tickMs() - m_tickBase;
@@ -61,14 +56,13 @@ class HighRateReader {
   std::uint32_t tickBase() const noexcept { return m_tickBase; }
 
  private:
-  CanDriver& m_driver;
+  can::CanDriver& m_driver;
   RxRing& m_ring;
-  const std::atomic<std::int32_t>& m_nodeId;
   Clock& m_clock;
-  SdoResponseSink* m_sdoSink = nullptr;
+  FrameHandOver* m_handOver = nullptr;
   // Reader's thread only:
   bool m_haveTickBase = false;
   std::uint32_t m_tickBase = 0;
 };
 
-}  // namespace bp::can
+}  // namespace bp::engine

@@ -1,4 +1,4 @@
-#include "can/SocketCanDriver.h"
+#include "can/drivers/SocketCanDriver.h"
 
 // glibc's <net/if.h> before the kernel's headers, which then leave its definitions alone.
 #include <net/if.h>

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "can/CanFrame.h"
-#include "can/RxRing.h"
+#include "engine/RxRing.h"
 
-namespace bp::can {
+namespace bp::engine {
 
 // One row of the frame monitor, one per identifier seen since start.
 struct MonitorRow {
-  CanFrame last;                 // the last frame taken for this identifier; its id is the key
+  can::CanFrame last;                 // the last frame taken for this identifier; its id is the key
   std::uint32_t sampleTime = 0;  // receive time at the last period sample
   std::int32_t period = 0;       // difference of the last two sample times (ten frames)
   std::uint64_t count = 0;       // frames taken; 64 bits never wrap on any bus
@@ -49,4 +49,4 @@ class FrameMonitor {
   std::size_t m_indexedRows = 0;                          // rows covered by m_index
 };
 
-}  // namespace bp::can
+}  // namespace bp::engine

@@ -1,5 +1,5 @@
 // The frame monitor: draining the ring into rows, period sampling, and the column texts.
-#include "can/FrameMonitor.h"
+#include "engine/FrameMonitor.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,8 @@
 
 #include "support/FrameText.h"
 
-namespace bp::can {
+namespace bp::engine {
+using namespace bp::can;
 namespace {
 
 class MonitorTest : public ::testing::Test {
@@ -240,4 +241,4 @@ TEST_F(MonitorTest, IdentifiersSampleIndependently) {
 }
 
 }  // namespace
-}  // namespace bp::can
+}  // namespace bp::engine

@@ -1,4 +1,4 @@
-#include "can/VirtualBus.h"
+#include "can/drivers/VirtualBus.h"
 
 #include <algorithm>
 #include <cstdio>

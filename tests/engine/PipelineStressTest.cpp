@@ -18,29 +18,29 @@
 #include <thread>
 #include <vector>
 
-#include "can/FrameMonitor.h"
-#include "can/HighRateReader.h"
-#include "can/PeriodicTimer.h"
-#include "app/Session.h"
+#include "can/drivers/VirtualBus.h"
+#include "canopen/Identifiers.h"
+#include "engine/FrameMonitor.h"
+#include "engine/HighRateReader.h"
+#include "engine/PeriodicTimer.h"
+#include "engine/Session.h"
 #include "support/FakeDriver.h"
 #include "support/FrameText.h"
-#include "can/VirtualBus.h"
 
-namespace bp::can {
+namespace bp::engine {
+using namespace bp::can;
 namespace {
 
 using namespace std::chrono_literals;
 
 constexpr std::uint32_t kFrames = 1'000'000;
-constexpr std::uint32_t kIdentifiers = 2047;  // 0x000..0x7FF without 0x5FF
-constexpr std::int32_t kNode = 127;           // its SDO responses (0x5FF) would bypass the ring
+constexpr std::uint32_t kIdentifiers = 2048;  // 0x000..0x7FF
 constexpr std::int32_t kRingSlots = 1024;
 constexpr std::uint32_t kInFlight = 1800;     // above the ring's 1023, below kIdentifiers
 
 CanFrame frameOf(std::uint32_t seq) {
   CanFrame f;
-  const std::uint32_t k = seq % kIdentifiers;
-  f.id = k < canopen::kSdoResponseBase + kNode ? k : k + 1;
+  f.id = seq % kIdentifiers;
   f.len = static_cast<std::uint8_t>(4 + seq % 5);
   for (int i = 0; i < 4; ++i) f.data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(seq >> (8 * i));
   for (std::size_t i = 4; i < f.len; ++i) f.data[i] = static_cast<std::uint8_t>(seq * 31 + i);
@@ -68,8 +68,7 @@ TEST(ReceivePipelineStress, MillionFramesArriveCompleteInOrderAndIntact) {
   ASSERT_EQ(driver->open(0x0014, 0), kOk);
 
   auto ring = std::make_unique<RxRing>(kRingSlots);
-  std::atomic<std::int32_t> nodeId{kNode};
-  HighRateReader reader(*driver, *ring, nodeId, SteadyClock::instance());
+  HighRateReader reader(*driver, *ring, SteadyClock::instance());
   PeriodicTimer timer;
   ASSERT_TRUE(timer.startOnFrames(*driver, [&reader] { return reader.runScheduled(1); }));
 
@@ -172,7 +171,7 @@ TEST(ReceivePipelineStress, MillionFramesArriveCompleteInOrderAndIntact) {
 TEST(ReceivePipelineStress, AnAnswerBehindAFullRingArrivesAndEveryFrameIsCounted) {
   auto fake = std::make_unique<test::FakeDriver>();
   test::FakeDriver& driver = *fake;
-  app::Session session(std::move(fake));
+  engine::Session session(std::move(fake));
   driver.onWrite = [&driver](const CanFrame& f) {
     if (f.id == canopen::kSdoRequestBase + 5) driver.push(test::frame("585#43.00.10.00.92.01.02.00"));
   };
@@ -198,4 +197,4 @@ TEST(ReceivePipelineStress, AnAnswerBehindAFullRingArrivesAndEveryFrameIsCounted
 }
 
 }  // namespace
-}  // namespace bp::can
+}  // namespace bp::engine

@@ -1,5 +1,5 @@
 // The receive ring on its own: capacity, order across the wrap, and the two index owners.
-#include "can/RxRing.h"
+#include "engine/RxRing.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,8 @@
 
 #include "support/FrameText.h"
 
-namespace bp::can {
+namespace bp::engine {
+using namespace bp::can;
 namespace {
 
 // Stores a frame the way the reader does: fill the slot at head, then commit.
@@ -80,4 +81,4 @@ TEST(RxRing, AdvanceWrapsModuloTheSlots) {
 }
 
 }  // namespace
-}  // namespace bp::can
+}  // namespace bp::engine

@@ -1,5 +1,5 @@
 // The adapter's driver library, bound by ordinal (Windows only).
-#include "can/PcanUsbDriver.h"
+#include "can/drivers/PcanUsbDriver.h"
 
 #include <array>
 

@@ -4,24 +4,24 @@
 #include <memory>
 
 #include "can/CanDriver.h"
-#include "can/FrameMonitor.h"
-#include "can/HighRateReader.h"
-#include "can/PeriodicTimer.h"
-#include "can/RxRing.h"
+#include "engine/FrameMonitor.h"
+#include "engine/HighRateReader.h"
+#include "engine/PeriodicTimer.h"
+#include "engine/RxRing.h"
 #include "od/ObjectDictionary.h"
 #include "sdo/SdoClient.h"
 #include "usersdo/UserSdoList.h"
 #include "util/Clock.h"
 
-namespace bp::app {
+namespace bp::engine {
 
 // Everything the main window owns for the whole run, without Qt. Members are declared in the
 // order they must be built; they are destroyed in reverse, so the periodic timer (the reader's
 // thread) is stopped before anything the reader touches goes away.
 struct Session {
   explicit Session(std::unique_ptr<can::CanDriver> drv, Clock& clk = SteadyClock::instance())
-      : driver(std::move(drv)), clock(clk), reader(*driver, ring, nodeId, clk), sdo(*driver, nodeId, clk) {
-    reader.setSdoSink(&sdo);
+      : driver(std::move(drv)), clock(clk), reader(*driver, ring, clk), sdo(*driver, nodeId, clk) {
+    reader.setHandOver(&sdo);
     // While a transfer waits, the window thread keeps emptying the ring into the monitor rows:
     // the reader then never pauses on a full ring, and an answer queued in the driver behind
     // other traffic reaches the SDO client at once.
@@ -41,14 +41,14 @@ struct Session {
   Clock& clock;
   std::atomic<std::int32_t> nodeId{5};  // written by the window thread only (cbNodeIDChange)
   bool busOpen = false;                 // window thread only
-  std::uint32_t timerResolution = can::PeriodicTimer::kMinPeriodMs;
+  std::uint32_t timerResolution = engine::PeriodicTimer::kMinPeriodMs;
   od::ObjectDictionary dictionary;
-  can::FrameMonitor monitor;
+  engine::FrameMonitor monitor;
   usersdo::UserSdoList userList;
-  can::RxRing ring;
-  can::HighRateReader reader;
+  engine::RxRing ring;
+  engine::HighRateReader reader;
   sdo::SdoClient sdo;
-  can::PeriodicTimer timer;  // runs the reader; last, so it stops first
+  engine::PeriodicTimer timer;  // runs the reader; last, so it stops first
 };
 
-}  // namespace bp::app
+}  // namespace bp::engine

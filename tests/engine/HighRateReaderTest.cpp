@@ -1,5 +1,5 @@
 // The high-rate reader, one run at a time, against a scripted driver and a hand-moved clock.
-#include "can/HighRateReader.h"
+#include "engine/HighRateReader.h"
 
 #include <gtest/gtest.h>
 
@@ -11,18 +11,23 @@
 #include "support/FakeDriver.h"
 #include "support/FrameText.h"
 
-namespace bp::can {
+namespace bp::engine {
+using namespace bp::can;
 namespace {
 
-// Records the frames handed over; optionally runs an action on each (on the reader's thread).
-class RecordingSink final : public SdoResponseSink {
+// Takes the SDO answers of node `nodeId` and records them; optionally runs an action on each (on
+// the reader's thread).
+class RecordingSink final : public FrameHandOver {
  public:
-  void handleSdoResponse(const CanFrame& frame) noexcept override {
+  explicit RecordingSink(const std::atomic<std::int32_t>& node) : nodeId(node) {}
+  std::uint32_t handOverId() const noexcept override { return 0x580 + static_cast<std::uint32_t>(nodeId.load()); }
+  void takeFrame(const CanFrame& frame) noexcept override {
     frames.push_back(test::frameText(frame));
     if (onResponse) onResponse();
   }
   std::vector<std::string> frames;
   std::function<void()> onResponse;
+  const std::atomic<std::int32_t>& nodeId;
 };
 
 class ReaderTest : public ::testing::Test {
@@ -31,10 +36,10 @@ class ReaderTest : public ::testing::Test {
   std::unique_ptr<RxRing> ring = std::make_unique<RxRing>(1024);  // small, to fill it
   std::atomic<std::int32_t> nodeId{5};
   test::FakeClock clock{1000};
-  RecordingSink sink;
-  HighRateReader reader{driver, *ring, nodeId, clock};
+  RecordingSink sink{nodeId};
+  HighRateReader reader{driver, *ring, clock};
 
-  void SetUp() override { reader.setSdoSink(&sink); }
+  void SetUp() override { reader.setHandOver(&sink); }
 
   void push(std::initializer_list<const char*> frames) {
     for (const char* f : frames) driver.push(test::frame(f));
@@ -84,11 +89,11 @@ TEST_F(ReaderTest, SelectedNodesSdoResponsesBypassTheRing) {
   EXPECT_EQ(takeAll(), (std::vector<std::string>{"586#4300100001000000", "605#4000100000000000"}));
 }
 
-TEST_F(ReaderTest, ResponsesAreDroppedWhenNoSinkIsSet) {
-  reader.setSdoSink(nullptr);
+TEST_F(ReaderTest, WithoutAHandOverEveryFrameIsStored) {
+  reader.setHandOver(nullptr);
   push({"585#4B.00.10.00.34.12.00.00", "181#01"});
   reader.runOnce();
-  EXPECT_EQ(takeAll(), std::vector<std::string>{"181#01"});
+  EXPECT_EQ(takeAll(), (std::vector<std::string>{"585#4B00100034120000", "181#01"}));
 }
 
 TEST_F(ReaderTest, NodeChangeTakesEffectWithTheNextFrame) {
@@ -203,4 +208,4 @@ TEST_F(ReaderTest, FailedReadEndsTheRunAfterOneCall) {
 }
 
 }  // namespace
-}  // namespace bp::can
+}  // namespace bp::engine

@@ -1,10 +1,10 @@
-#include "can/FrameMonitor.h"
+#include "engine/FrameMonitor.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 
-namespace bp::can {
+namespace bp::engine {
 
 namespace {
 
@@ -99,4 +99,4 @@ std::string FrameMonitor::periodText(const MonitorRow& row) {
 
 std::string FrameMonitor::countText(const MonitorRow& row) { return decimal(row.count); }
 
-}  // namespace bp::can
+}  // namespace bp::engine
