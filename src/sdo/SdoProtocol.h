@@ -102,17 +102,59 @@ constexpr std::uint8_t uploadSegmentRequest(std::uint8_t toggle) noexcept {
   return static_cast<std::uint8_t>(kCcsUploadSegment | (toggle & kToggleBit));
 }
 
-static_assert(expeditedDownloadCommand(1) == 0x2F && expeditedDownloadCommand(2) == 0x2B &&
-              expeditedDownloadCommand(4) == 0x23 && expeditedDownloadCommand(0) == 0x33);
-static_assert(initiateCommand(kScsUploadInitiate, 3, true, true) == 0x4F);
-static_assert(segmentCommand(kScsUploadSegment, kToggleBit, 4, true) == 0x19);
-static_assert(expeditedDataCount(0x4F) == 1 && expeditedDataCount(0x42) == 4);
-static_assert(segmentDataCount(0x19) == 3 && segmentDataCount(0x00) == 7);
+// ---- block transfer (CiA 301): the low bits of the command byte and the segment byte ----
+// Client and server each say whether they take a CRC over the data (cc, sc).
+inline constexpr std::uint8_t kBlockCrcBit = 0x04;
+// Block download: client subcommand (cs, bit 0) and server subcommand (ss, bits 1..0).
+inline constexpr std::uint8_t kBlockSizeBit = 0x02;         // s: initiate; size in bytes 4..7
+inline constexpr std::uint8_t kBlockDownloadEnd = 0x01;     // cs 1 (client), ss 1 (server)
+inline constexpr std::uint8_t kBlockDownloadAck = 0x02;     // ss 2: sub-block response
+// Block upload: client subcommand (cs, bits 1..0) and server subcommand (ss, bit 0).
+inline constexpr std::uint8_t kBlockUploadEnd = 0x01;       // cs 1 (client), ss 1 (server)
+inline constexpr std::uint8_t kBlockUploadAck = 0x02;       // cs 2: block acknowledge
+inline constexpr std::uint8_t kBlockUploadStart = 0x03;     // cs 3: start sending
+inline constexpr std::uint8_t kBlockSubcommandMask = 0x03;
+// End frames: n, bits 4..2, the bytes of the last segment that carry no data.
+inline constexpr int kBlockEndNShift = 2;
+inline constexpr std::uint8_t kBlockEndNMask = 0x07;
+// Segment byte of a sub-block: bit 7 set on the last segment of the transfer, bits 6..0 the
+// sequence number, 1 to kMaxBlockSize.
+inline constexpr std::uint8_t kBlockLastSegmentBit = 0x80;
+inline constexpr std::uint8_t kBlockSeqnoMask = 0x7F;
+inline constexpr std::uint8_t kMaxBlockSize = 127;
+inline constexpr std::size_t kBlockSizeByte = 4;     // initiate answer (download), initiate (upload)
+inline constexpr std::size_t kBlockPstByte = 5;      // initiate upload: protocol switch threshold
+inline constexpr std::size_t kBlockAckSeqByte = 1;   // sub-block response, block acknowledge
+inline constexpr std::size_t kBlockNextSizeByte = 2; // the same frames: size of the next block
+inline constexpr std::size_t kBlockCrcByte = 1;      // end frames: CRC, little-endian, bytes 1..2
 
-// ---- abort codes the simulated node and the tests use (the full table is AbortMessages) ----
+constexpr std::uint8_t blockEndUnusedBytes(std::uint8_t c) noexcept {
+  return static_cast<std::uint8_t>((c >> kBlockEndNShift) & kBlockEndNMask);
+}
+// An end frame's command byte: cs (kCcsBlockDownload or kScsBlockUpload), n unused bytes, end.
+constexpr std::uint8_t blockEndCommand(std::uint8_t cs, int unusedBytes) noexcept {
+  return static_cast<std::uint8_t>(cs | ((unusedBytes & kBlockEndNMask) << kBlockEndNShift) | 0x01);
+}
+
+// The CRC of block transfers: CRC-16-CCITT, polynomial 0x1021, initial value 0, no reflection,
+// over the data bytes only. Feed it piece by piece: crc = blockCrc(piece, crc).
+constexpr std::uint16_t blockCrc(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0) noexcept {
+  for (std::size_t i = 0; i < size; ++i) {
+    crc = static_cast<std::uint16_t>(crc ^ (data[i] << 8));
+    for (int bit = 0; bit < 8; ++bit)
+      crc = static_cast<std::uint16_t>((crc & 0x8000) != 0 ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+
+// ---- abort codes the client, the simulated node and the tests use (the full table is AbortMessages) ----
 inline constexpr std::uint32_t kAbortToggleNotAlternated = 0x05030000;
 inline constexpr std::uint32_t kAbortTimedOut = 0x05040000;
 inline constexpr std::uint32_t kAbortCommandUnknown = 0x05040001;
+inline constexpr std::uint32_t kAbortInvalidBlockSize = 0x05040002;
+inline constexpr std::uint32_t kAbortInvalidSequence = 0x05040003;
+inline constexpr std::uint32_t kAbortCrcError = 0x05040004;
+inline constexpr std::uint32_t kAbortOutOfMemory = 0x05040005;
 inline constexpr std::uint32_t kAbortUnsupportedAccess = 0x06010000;
 inline constexpr std::uint32_t kAbortWriteOnly = 0x06010001;
 inline constexpr std::uint32_t kAbortReadOnly = 0x06010002;
@@ -121,6 +163,6 @@ inline constexpr std::uint32_t kAbortLengthMismatch = 0x06070010;
 inline constexpr std::uint32_t kAbortLengthTooHigh = 0x06070012;
 inline constexpr std::uint32_t kAbortLengthTooLow = 0x06070013;
 inline constexpr std::uint32_t kAbortNoSubIndex = 0x06090011;
-inline constexpr std::uint32_t kAbortGeneralError = 0x08000000;
+inline constexpr std::uint32_t kAbortGeneralError = 0x08000000;  // also: the user cancelled
 
 }  // namespace bp::sdo::proto

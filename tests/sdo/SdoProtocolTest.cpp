@@ -41,6 +41,16 @@ TEST(SdoCommandByte, ClientRequests) {
   EXPECT_EQ(uploadSegmentRequest(0xFF), 0x70);  // only the toggle bit is taken
   EXPECT_EQ(commandSpecifier(0x2F), kCcsDownloadInitiate);
   EXPECT_EQ(initiateUnusedBytes(0x2F), 3);
+  EXPECT_EQ(initiateCommand(kScsUploadInitiate, 3, true, true), 0x4F);
+}
+
+TEST(SdoBlockTransfer, CrcIsCcittXmodemOverTheDataInPieces) {
+  const std::uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(blockCrc(text, 9), 0x31C3);  // the check value of CRC-16/XMODEM
+  EXPECT_EQ(blockCrc(text + 4, 5, blockCrc(text, 4)), 0x31C3);
+  EXPECT_EQ(blockCrc(text, 0), 0);
+  EXPECT_EQ(blockEndCommand(kCcsBlockDownload, 3), 0xCD);
+  EXPECT_EQ(blockEndUnusedBytes(0xCD), 3);
 }
 
 }  // namespace
