@@ -1,13 +1,7 @@
 // The periodic timer on Windows: the multimedia timer service (winmm).
 #include "engine/PeriodicTimer.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "util/WindowsApi.h"
 #include <mmsystem.h>
 
 #include <atomic>

@@ -1,13 +1,7 @@
 // The system tick count on Windows.
 #include "util/Clock.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "util/WindowsApi.h"
 
 namespace bp {
 

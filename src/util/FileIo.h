@@ -34,14 +34,11 @@ class File {
   void flushToDisk();  // every byte written so far is on the disk
   void close();        // reports a failure of the last write-back
 
+  // The system's handle: a file descriptor, or a Windows HANDLE as a number.
+  using Handle = std::intptr_t;
+
  private:
-#if defined(_WIN32)
-  using Handle = void*;
-  static constexpr Handle kNone = nullptr;
-#else
-  using Handle = int;
-  static constexpr Handle kNone = -1;
-#endif
+  static constexpr Handle kNone = -1;  // never a valid descriptor or handle
   explicit File(Handle h) noexcept : m_handle(h) {}
   Handle m_handle = kNone;
 };
@@ -58,9 +55,8 @@ bool exists(const std::string& path) noexcept;
 // `path` as the system writes paths: backslashes for slashes on Windows, unchanged elsewhere.
 std::string nativePath(std::string path);
 
-#if defined(_WIN32)
-// Windows' text for a Windows error code (GetLastError), in UTF-8 without the line break.
+// Windows only (FileIoWin.cpp): Windows' text for a Windows error code (GetLastError), in UTF-8
+// without the line break.
 std::string windowsErrorText(unsigned long code);
-#endif
 
 }  // namespace bp::fileio

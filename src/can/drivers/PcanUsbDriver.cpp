@@ -3,13 +3,7 @@
 
 #include <array>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "util/WindowsApi.h"
 
 namespace bp::can {
 
