@@ -20,6 +20,10 @@ std::string_view dataTypeName(std::int8_t dataType) noexcept;
 // with the text as typed (leading spaces dropped) and, for a bit pattern, "(0x0 to 0xFF)" and the
 // like.
 std::int32_t typedValue(std::int8_t dataType, std::string_view text);
+// The same rule for every integer type, the wide ones (INTEGER24 to UNSIGNED64) included, as an
+// entry's value64 holds it: sign-extended for the signed types, the bit pattern for the unsigned
+// ones (UNSIGNED64 above INT64_MAX as its pattern). Other data types: integerText.
+std::int64_t typedValue64(std::int8_t dataType, std::string_view text);
 
 // Why a value stored in an entry (a list file, an earlier version) cannot be written as one of
 // `dataType`: the out-of-range text of typedValue for the number as the entry shows it (signed

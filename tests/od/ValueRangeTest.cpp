@@ -75,6 +75,37 @@ TEST(TypedValue, AcceptsEachTypesRangeAndRefusesBeyondIt) {
   }
 }
 
+TEST(TypedValue, WideIntegersKeepTheirRangeAndSign) {
+  struct Row {
+    std::int8_t type;
+    const char* text;
+    std::int64_t value;
+    const char* error;
+  };
+  const Row rows[] = {
+      {kInteger64, "-9223372036854775808", INT64_MIN, nullptr},
+      {kInteger64, "9223372036854775808", 0,
+       "9223372036854775808 is out of range for INTEGER64 (-9223372036854775808 to 9223372036854775807)"},
+      {kInteger64, "0xFFFFFFFFFFFFFFFF", -1, nullptr},
+      {kUnsigned64, "18446744073709551615", -1, nullptr},
+      {kUnsigned64, "18446744073709551616", 0,
+       "18446744073709551616 is out of range for UNSIGNED64 (0 to 18446744073709551615)"},
+      {kInteger24, "0x800000", -8388608, nullptr},
+      {kInteger24, "0x1000000", 0, "0x1000000 is out of range for INTEGER24 (0x0 to 0xFFFFFF)"},
+      {kUnsigned40, "-1", 0, "-1 is out of range for UNSIGNED40 (0 to 1099511627775)"},
+      {kInteger8, "-129", 0, "-129 is out of range for INTEGER8 (-128 to 127)"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.text);
+    try {
+      EXPECT_EQ(typedValue64(r.type, r.text), r.value);
+      EXPECT_EQ(r.error, nullptr);
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), r.error != nullptr ? r.error : "accepted");
+    }
+  }
+}
+
 TEST(TypedValue, TypesWithoutARangeTakeAnyInteger) {
   EXPECT_EQ(typedValue(kReal32, "0x7FFFFFFF"), INT32_MAX);
   EXPECT_EQ(dataTypeName(kReal32), "");
