@@ -35,6 +35,29 @@ std::size_t characterLength(std::string_view text, std::size_t at) noexcept {
   return n;
 }
 
+void putUnit(std::string& out, unsigned unit) {
+  out += static_cast<char>(unit & 0xFF);
+  out += static_cast<char>(unit >> 8);
+}
+
+void putUtf8(std::string& out, unsigned cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 }  // namespace
 
 std::size_t utf8CutLength(std::string_view text, std::size_t maxBytes) noexcept {
@@ -47,6 +70,46 @@ std::size_t utf8CutLength(std::string_view text, std::size_t maxBytes) noexcept 
     at += n;
   }
   return maxBytes;
+}
+
+std::optional<std::string> utf8ToUtf16le(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t n = characterLength(text, at);
+    if (n == 0 || at + n > text.size()) return std::nullopt;
+    static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    unsigned cp = static_cast<unsigned char>(text[at]) & kLeadMask[n];
+    for (std::size_t i = 1; i < n; ++i) cp = (cp << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+    if (cp >= 0x10000) {
+      putUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
+      putUnit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      putUnit(out, cp);
+    }
+    at += n;
+  }
+  return out;
+}
+
+std::string utf16leToUtf8(std::string_view bytes) {
+  const auto unitAt = [&](std::size_t i) {
+    return static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8);
+  };
+  std::string out;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const unsigned unit = unitAt(i);
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+      const unsigned low = unitAt(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        putUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    putUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
+  }
+  return out;
 }
 
 }  // namespace bp
