@@ -18,24 +18,31 @@ std::vector<std::uint8_t> bytesOf(std::int64_t v, std::size_t size) {
 }
 
 // The default of a record as bytes on the bus. The EDS reader fills defaultValue for the
-// integer types, defaultReal for REAL32 and the text for VISIBLE_STRING; every other type starts
-// as zeros (fixed size) or empty (variable length).
+// integer types up to 32 bits, defaultValue64 for the wider ones, defaultReal for REAL32 and
+// REAL64, the text for VISIBLE_STRING and the bytes for OCTET_STRING; every other type starts as
+// zeros (fixed size) or empty (variable length).
 std::vector<std::uint8_t> defaultBytes(const od::ObjectEntry& e, std::uint8_t type, std::size_t size) {
   switch (type) {
     case od::kReal32: {
       const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(e.defaultReal));
       return bytesOf(bits, 4);
     }
+    case od::kReal64: return bytesOf(std::bit_cast<std::int64_t>(e.defaultReal), 8);
     case od::kVisibleString: {
       const std::string_view text = e.defaultTextView();
       return {text.begin(), text.end()};
     }
+    case od::kOctetString: return {e.defaultBytes.begin(), e.defaultBytes.end()};
     default:
       if (size == 0) return {};
-      // The reader keeps integer defaults of the types up to UNSIGNED32 only; wider types and
-      // the time types start at zero.
-      return bytesOf(type <= od::kUnsigned32 ? e.defaultValue : 0, size);
+      if (od::isWideInteger(static_cast<std::int8_t>(type))) return bytesOf(e.defaultValue64, size);
+      return bytesOf(type <= od::kUnsigned32 ? e.defaultValue : 0, size);  // the time types: 0
   }
+}
+
+std::size_t maxSizeOf(std::uint8_t type, std::size_t fixedSize) noexcept {
+  if (fixedSize != 0) return fixedSize;
+  return type == od::kDomain ? ObjectStore::kMaxDomainSize : ObjectStore::kMaxValueSize;
 }
 
 }  // namespace
@@ -77,8 +84,9 @@ ObjectStore::ObjectStore(const od::ObjectDictionary& dictionary) {
       v.dataType = static_cast<std::uint8_t>(e->dataType);
       v.access = e->access <= od::kReadWrite ? e->access : od::kReadWrite;
       v.fixedSize = fixedSizeOf(v.dataType);
+      v.maxSize = maxSizeOf(v.dataType, v.fixedSize);
       v.defaultValue = defaultBytes(*e, v.dataType, v.fixedSize);
-      if (v.defaultValue.size() > kMaxValueSize) v.defaultValue.resize(kMaxValueSize);
+      if (v.defaultValue.size() > v.maxSize) v.defaultValue.resize(v.maxSize);
       v.value = v.defaultValue;
       m_variables.try_emplace(key(v.index, v.subIndex), std::move(v));
     }
@@ -113,7 +121,7 @@ std::uint32_t ObjectStore::checkWrite(std::uint16_t index, std::uint8_t subIndex
 
 std::uint32_t ObjectStore::checkLength(const Variable& v, std::size_t size) noexcept {
   if (v.fixedSize != 0) return size == v.fixedSize ? 0 : proto::kAbortLengthMismatch;
-  return size <= kMaxValueSize ? 0 : proto::kAbortLengthTooHigh;
+  return size <= v.maxSize ? 0 : proto::kAbortLengthTooHigh;
 }
 
 std::optional<std::int64_t> ObjectStore::integerValue(std::uint16_t index,
@@ -147,6 +155,15 @@ bool ObjectStore::resolveZeroDefault(std::uint16_t index, std::uint8_t subIndex,
   }
   setInteger(index, subIndex, value);
   v->defaultValue = v->value;
+  return true;
+}
+
+bool ObjectStore::setEmptyDefault(std::uint16_t index, std::uint8_t subIndex,
+                                  std::vector<std::uint8_t> bytes) {
+  Variable* v = find(index, subIndex);
+  if (v == nullptr || !v->defaultValue.empty() || bytes.size() > v->maxSize) return false;
+  v->defaultValue = std::move(bytes);
+  v->value = v->defaultValue;
   return true;
 }
 

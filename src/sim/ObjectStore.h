@@ -27,6 +27,7 @@ struct Variable {
   std::uint8_t dataType = 0;
   std::uint32_t access = od::kReadOnly;     // od::Access: 0 read-only/const, 1 write-only, 2 rw
   std::size_t fixedSize = 0;                // 0: the value varies in length
+  std::size_t maxSize = 0;                  // the longest value it takes (fixedSize when fixed)
   std::vector<std::uint8_t> value;
   std::vector<std::uint8_t> defaultValue;
 
@@ -39,8 +40,9 @@ struct Variable {
 // values. Not thread-safe: its owner serialises every call.
 class ObjectStore {
  public:
-  // Longest value a variable-length object takes.
+  // Longest value a string takes, and a DOMAIN.
   static constexpr std::size_t kMaxValueSize = 1024;
+  static constexpr std::size_t kMaxDomainSize = 65536;
 
   ObjectStore() = default;
   // Copies type, access and default of every record; the first record of an index/sub-index
@@ -58,7 +60,7 @@ class ObjectStore {
   std::uint32_t checkRead(std::uint16_t index, std::uint8_t subIndex, const Variable*& out) const noexcept;
   std::uint32_t checkWrite(std::uint16_t index, std::uint8_t subIndex, Variable*& out) noexcept;
   // 0 when `size` bytes fit the variable, else 0x06070010 (fixed size differs) or 0x06070012
-  // (longer than kMaxValueSize).
+  // (longer than its maxSize).
   static std::uint32_t checkLength(const Variable& v, std::size_t size) noexcept;
 
   // The value as a number: up to 8 bytes, little-endian, sign-extended for signed types.
@@ -70,6 +72,11 @@ class ObjectStore {
   // Makes `value` both the default and the current value when the default is 0 (an EDS default
   // such as "$NODEID+0x180" that the EDS reader leaves at 0). False when the object is missing.
   bool resolveZeroDefault(std::uint16_t index, std::uint8_t subIndex, std::int64_t value) noexcept;
+
+  // Makes `bytes` both the default and the current value of a variable whose EDS file gives no
+  // default (content an EDS file cannot carry, such as a long text or a domain's data). False
+  // when the object is missing, has a default, or `bytes` exceeds its maxSize.
+  bool setEmptyDefault(std::uint16_t index, std::uint8_t subIndex, std::vector<std::uint8_t> bytes);
 
   // Sets every object with an index in [first, last] back to its default value.
   void resetToDefaults(std::uint16_t first, std::uint16_t last);

@@ -1,6 +1,10 @@
 #include "sim/SimNode.h"
 
 #include <array>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
 
 #include "canopen/Identifiers.h"
 #include "od/EdsReader.h"
@@ -24,6 +28,15 @@ constexpr std::uint16_t kStatusWord = 0x6041;
 constexpr std::uint16_t kPositionActual = 0x6064;
 constexpr std::uint16_t kTargetPosition = 0x607A;
 constexpr std::uint16_t kProfileVelocity = 0x6081;
+constexpr std::uint16_t kProgramData = 0x1F50;        // sub 1, a DOMAIN
+constexpr std::uint16_t kCommissioningNotes = 0x2500;  // a VISIBLE_STRING
+constexpr std::size_t kNotesSize = 1000;
+
+// An SDO frame waits up to 100 pauses of 0.1 ms for a full transmit queue: a block upload's
+// sub-block is a burst of up to 127 frames, more than a real interface queues (10 frames by
+// default on can0), and one frame leaves the queue every 0.25 ms at 500 kbit/s.
+constexpr auto kTxFullPause = std::chrono::microseconds(100);
+constexpr int kTxFullPauses = 100;
 
 // The communication area, which NMT reset communication sets back to its defaults.
 constexpr std::uint16_t kCommunicationFirst = 0x1000;
@@ -31,6 +44,26 @@ constexpr std::uint16_t kCommunicationLast = 0x1FFF;
 
 constexpr std::uint8_t kGuardToggleBit = 0x80;
 constexpr std::uint8_t kErrorRegisterGeneric = 0x01;
+
+// The program data's content at start: byte i is i mod 251 (a prime, so no sub-block or segment
+// repeats the one before it).
+std::vector<std::uint8_t> programPattern() {
+  std::vector<std::uint8_t> bytes(ObjectStore::kMaxDomainSize);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
+  return bytes;
+}
+
+// Numbered lines of text, kNotesSize bytes in all.
+std::vector<std::uint8_t> notesText() {
+  std::string text;
+  char line[64];
+  for (int n = 1; text.size() < kNotesSize; ++n) {
+    std::snprintf(line, sizeof line, "%03d Commissioning note of the DRV17-KA drive.\n", n);
+    text += line;
+  }
+  text.resize(kNotesSize);
+  return {text.begin(), text.end()};
+}
 
 ObjectStore storeFromText(std::string_view edsText, std::uint8_t nodeId) {
   od::ObjectDictionary dictionary;
@@ -47,7 +80,10 @@ SimNode::SimNode(can::CanDriver& driver, std::uint8_t nodeId, const od::ObjectDi
     : SimNode(driver, nodeId, ObjectStore(dictionary)) {}
 
 SimNode::SimNode(can::CanDriver& driver, std::uint8_t nodeId, ObjectStore store)
-    : m_driver(driver), m_nodeId(nodeId), m_store(std::move(store)), m_sdo(m_store, nodeId) {
+    : m_driver(driver),
+      m_nodeId(nodeId),
+      m_store(std::move(store)),
+      m_sdo(m_store, nodeId, [this](const can::CanFrame& f) { sendSdo(f); }) {
   if (nodeId < 1 || nodeId > canopen::kMaxNodeId) throw Error("Node ID must be 1 to 127");
 
   // COB-IDs of the predefined connection set where the EDS file gives none (a default of 0; the
@@ -59,6 +95,9 @@ SimNode::SimNode(can::CanDriver& driver, std::uint8_t nodeId, ObjectStore store)
     m_store.resolveZeroDefault(static_cast<std::uint16_t>(kRpdoCommunication + n), 1, canopen::kRpdoBase[n] + nodeId);
     m_store.resolveZeroDefault(static_cast<std::uint16_t>(kTpdoCommunication + n), 1, canopen::kTpdoBase[n] + nodeId);
   }
+
+  m_store.setEmptyDefault(kProgramData, 1, programPattern());
+  m_store.setEmptyDefault(kCommissioningNotes, 0, notesText());
 
   m_sdo.setWriteHook([this](const Variable& v) { onValueWritten(v); });
   m_drive.reset(static_cast<std::int32_t>(m_store.integerValue(kPositionActual, 0).value_or(0)));
@@ -165,7 +204,7 @@ void SimNode::handleFrame(const can::CanFrame& f) {
   if (f.id == canopen::kSyncId) {
     handleSync();
   } else if (f.id == canopen::kSdoRequestBase + m_nodeId) {
-    if (const auto answer = m_sdo.handleRequest(f)) m_driver.write(*answer);
+    m_sdo.handleRequest(f);
   } else if (f.id == canopen::kRpdoBase[0] + m_nodeId) {
     handleRpdo1(f);
   }
@@ -258,6 +297,11 @@ void SimNode::sendEmcy(std::uint16_t errorCode) {
 
 // ---- local access ----
 
+void SimNode::setBlockTransfer(bool enabled) {
+  std::lock_guard lock(m_mutex);
+  m_sdo.setBlockTransfer(enabled);
+}
+
 std::uint32_t SimNode::writeValue(std::uint16_t index, std::uint8_t subIndex,
                                   std::span<const std::uint8_t> bytes) {
   std::lock_guard lock(m_mutex);
@@ -310,6 +354,12 @@ std::int32_t SimNode::position() const {
 }
 
 // ---- output ----
+
+void SimNode::sendSdo(const can::CanFrame& f) {
+  for (int pauses = 0; m_driver.write(f) == can::kErrTxQueueFull && pauses < kTxFullPauses; ++pauses) {
+    std::this_thread::sleep_for(kTxFullPause);
+  }
+}
 
 void SimNode::send(std::uint32_t id, std::span<const std::uint8_t> data) {
   can::CanFrame f{};

@@ -28,7 +28,9 @@ enum class NmtState : std::uint8_t {
 // by SDO, follows NMT commands, answers node guarding, produces heartbeats, sends TPDO1 (status
 // word 0x6041, actual position 0x6064) on SYNC, takes the control word 0x6040 from RPDO1, and
 // runs a CiA 402 drive behind 0x6040/0x6041/0x6064/0x607A/0x6081. Objects missing from the EDS
-// file are simply not served; the drive runs all the same.
+// file are simply not served; the drive runs all the same. Two objects get content an EDS file
+// cannot carry when it gives them no default: the program-data DOMAIN 0x1F50 sub 1 starts as
+// 64 KiB of a known pattern (byte i is i mod 251), the string 0x2500 as 1,000 bytes of text.
 //
 // Time is the caller's: step(nowMs) does all the work, either called by a test (deterministic)
 // or by the runner thread that start() launches. Every public call is thread-safe (one mutex).
@@ -70,6 +72,10 @@ class SimNode {
   // in pre-operational and operational. A rising edge of control word bit 7 clears it.
   void raiseFault(std::uint16_t errorCode);
 
+  // Block transfer on (the default) or off: when off, a block upload or download initiate gets
+  // abort 0x05040001, so a client falls back to segmented transfer.
+  void setBlockTransfer(bool enabled);
+
   // Writes a value as a local application would: any access, the same length rules as an SDO
   // download, and the same effects (0x6040 drives the state machine, 0x1017 restarts the
   // heartbeat). Returns 0 or the SDO abort code that a download would get.
@@ -105,6 +111,8 @@ class SimNode {
   void publishDrive();
   void sendEmcy(std::uint16_t errorCode);
   void send(std::uint32_t id, std::span<const std::uint8_t> data);
+  // An SDO answer; waits a little for a full transmit queue (a block upload's burst).
+  void sendSdo(const can::CanFrame& f);
   std::uint32_t heartbeatPeriod() const;
 
   can::CanDriver& m_driver;

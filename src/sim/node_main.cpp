@@ -25,18 +25,21 @@ constexpr int kExitRunFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kHelp =
-    "Usage: busprobe-node [--channel NAME] [--node N] [--eds FILE]\n"
+    "Usage: busprobe-node [--channel NAME] [--node N] [--eds FILE] [--no-block]\n"
     "\n"
     "A simulated CANopen device (CiA 301 communication, CiA 402 drive) on a SocketCAN\n"
-    "interface. It serves the object dictionary of an EDS file by SDO, follows NMT commands,\n"
-    "answers node guarding, sends heartbeats when 0x1017 is set, sends TPDO1 (status word,\n"
-    "actual position) on every SYNC and takes the control word from RPDO1.\n"
+    "interface. It serves the object dictionary of an EDS file by SDO (expedited, segmented\n"
+    "and block transfer with CRC), follows NMT commands, answers node guarding, sends\n"
+    "heartbeats when 0x1017 is set, sends TPDO1 (status word, actual position) on every SYNC\n"
+    "and takes the control word from RPDO1.\n"
     "\n"
     "Options:\n"
     "  --channel NAME  the SocketCAN interface, e.g. can0 or vcan0\n"
     "                  (default: the first interface that is up, can* before vcan*)\n"
     "  --node N        node ID, 1 to 127, decimal or 0x hexadecimal (default: 5)\n"
     "  --eds FILE      the EDS file to serve (default: the built-in sample drv17-ka.eds)\n"
+    "  --no-block      refuse SDO block transfer (abort 0x05040001), so that clients fall\n"
+    "                  back to segmented transfer\n"
     "  --help          show this text and exit\n"
     "\n"
     "The interface is opened at 500 kbit/s. The node sends its boot-up message and runs until\n"
@@ -49,6 +52,7 @@ struct Options {
   std::string channel;
   int nodeId = 5;
   std::optional<std::string> edsFile;
+  bool blockTransfer = true;
   bool help = false;
 };
 
@@ -81,6 +85,14 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     }
     if (arg == "--help" || arg == "-h") {
       o.help = true;
+      continue;
+    }
+    if (arg == "--no-block") {
+      if (inlineValue) {
+        fail("option --no-block takes no value");
+        return std::nullopt;
+      }
+      o.blockTransfer = false;
       continue;
     }
     if (arg.rfind("--", 0) != 0 && arg.rfind("-", 0) != 0) {
@@ -138,55 +150,43 @@ std::optional<std::string> readFile(const std::string& name, std::string& error)
   return bytes;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const auto options = parseOptions(argc, argv);
-  if (!options) return kExitUsage;
-  if (options->help) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-
-  // The EDS text: the named file, or the sample built into the program.
+// The EDS file's objects (the named file, or the sample built into the program) into
+// `dictionary`, and the name to report; nullopt after printing why not.
+std::optional<std::string> loadDictionary(const Options& options, bp::od::ObjectDictionary& dictionary) {
   std::string edsText;
   std::string edsName = "built-in drv17-ka.eds";
-  if (options->edsFile) {
-    edsName = *options->edsFile;
+  if (options.edsFile) {
+    edsName = *options.edsFile;
     std::string error;
     auto bytes = readFile(edsName, error);
     if (!bytes) {
       fail("cannot read EDS file '" + edsName + "': " + error);
-      return kExitUsage;
+      return std::nullopt;
     }
     edsText = std::move(*bytes);
   } else {
     edsText = std::string(bp::sim::demoEdsText());
   }
 
-  bp::od::ObjectDictionary dictionary;
   try {
-    bp::od::ReadEDSText(edsText, dictionary, '.', static_cast<std::uint8_t>(options->nodeId));
+    bp::od::ReadEDSText(edsText, dictionary, '.', static_cast<std::uint8_t>(options.nodeId));
   } catch (const bp::od::EdsReadError& e) {
     fail("EDS file '" + edsName + "' cannot be read: error in line " + std::to_string(e.line()));
-    return kExitUsage;
+    return std::nullopt;
   }
   if (dictionary.empty()) {
     fail("EDS file '" + edsName + "' holds no objects");
-    return kExitUsage;
+    return std::nullopt;
   }
+  return edsName;
+}
 
-  std::string channel = options->channel;
-  if (channel.empty()) {
-    channel = bp::can::SocketCanDriver::firstUsableInterface();
-    if (channel.empty()) {
-      fail("no SocketCAN interface is up; name one with --channel");
-      return kExitRunFailed;
-    }
-  }
-
+// Opens the interface, runs the node until SIGINT or SIGTERM and returns the exit status.
+int runNode(const Options& options, const std::string& channel, const bp::od::ObjectDictionary& dictionary,
+            const std::string& edsName) {
   bp::can::SocketCanDriver driver(channel);
-  bp::sim::SimNode node(driver, static_cast<std::uint8_t>(options->nodeId), dictionary);
+  bp::sim::SimNode node(driver, static_cast<std::uint8_t>(options.nodeId), dictionary);
+  node.setBlockTransfer(options.blockTransfer);
   if (const std::uint32_t code = driver.open(bp::can::kBitRateTable[bp::can::kDefaultBitRateIndex].code, 0)) {
     fail("CAN interface '" + channel + "': " + bp::can::openErrorMessage(code));
     return kExitRunFailed;
@@ -200,8 +200,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   node.start();
-  std::printf("busprobe-node: node %d on %s at 500 kbit/s, %zu objects from %s\n", options->nodeId,
-              channel.c_str(), node.objectCount(), edsName.c_str());
+  std::printf("busprobe-node: node %d on %s at 500 kbit/s, %zu objects from %s%s\n", options.nodeId,
+              channel.c_str(), node.objectCount(), edsName.c_str(),
+              options.blockTransfer ? "" : ", block transfer off");
   std::fflush(stdout);
 
   int received = 0;
@@ -210,4 +211,29 @@ int main(int argc, char** argv) {
   driver.close();
   std::printf("busprobe-node: stopped (%s)\n", received == SIGINT ? "SIGINT" : "SIGTERM");
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto options = parseOptions(argc, argv);
+  if (!options) return kExitUsage;
+  if (options->help) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+
+  bp::od::ObjectDictionary dictionary;
+  const auto edsName = loadDictionary(*options, dictionary);
+  if (!edsName) return kExitUsage;
+
+  std::string channel = options->channel;
+  if (channel.empty()) {
+    channel = bp::can::SocketCanDriver::firstUsableInterface();
+    if (channel.empty()) {
+      fail("no SocketCAN interface is up; name one with --channel");
+      return kExitRunFailed;
+    }
+  }
+  return runNode(*options, channel, dictionary, *edsName);
 }

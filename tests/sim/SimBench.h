@@ -1,8 +1,11 @@
 // A simulated node 5 on a virtual bus with a second endpoint that plays the master: frames go in
 // as can-utils text, the node is stepped by hand, and what it sent comes back as text.
 #pragma once
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,16 +93,6 @@ ParameterName=COB-ID server to client
 DataType=0x0007
 AccessType=ro
 DefaultValue=$NODEID+0x580
-
-[1800]
-ParameterName=TPDO1 communication parameter
-ObjectType=0x9
-
-[1800sub1]
-ParameterName=COB-ID
-DataType=0x0007
-AccessType=rw
-DefaultValue=$NODEID+0x180
 
 [1801]
 ParameterName=TPDO2 communication parameter
@@ -192,11 +185,14 @@ class SimBench {
 
   // Sends the frames, steps the node once (time unchanged) and returns what it sent.
   std::vector<std::string> exchange(std::initializer_list<std::string_view> frames) {
-    for (std::string_view f : frames) m_master->write(bp::test::frame(f));
+    return exchange(std::vector<std::string>(frames.begin(), frames.end()));
+  }
+  std::vector<std::string> exchange(std::string_view frame) { return exchange({frame}); }
+  std::vector<std::string> exchange(const std::vector<std::string>& frames) {
+    for (const std::string& f : frames) m_master->write(bp::test::frame(f));
     node->step(now);
     return received();
   }
-  std::vector<std::string> exchange(std::string_view frame) { return exchange({frame}); }
 
   // One SDO request; the one answer, or "" when there is none (more than one fails the test).
   std::string sdo(std::string_view request) {
@@ -237,7 +233,32 @@ class SimBench {
   std::unique_ptr<can::VirtualBusEndpoint> m_master;
 };
 
-// Frame text in the form frameText() prints ("585#4F0110..."), from the dotted form.
-inline std::string norm(std::string_view text) { return bp::test::frameText(bp::test::frame(text)); }
+using bp::test::norm;
+
+// The text of an 8-byte SDO frame: `command` in byte 0, then `rest` (at most 7 bytes), zeros after.
+inline std::string sdoFrame(std::uint32_t id, std::uint8_t command, std::span<const std::uint8_t> rest = {}) {
+  can::CanFrame f{};
+  f.id = id;
+  f.type = can::kMsgData;
+  f.len = 8;
+  f.data[0] = command;
+  std::copy_n(rest.begin(), std::min<std::size_t>(rest.size(), 7), f.data.begin() + 1);
+  return bp::test::frameText(f);
+}
+
+// Bytes 1..7 of an initiate frame: index, sub-index, then a 32-bit number in bytes 4..7 (a size,
+// or a block size and the protocol switch threshold as its low bytes).
+inline std::array<std::uint8_t, 7> initiateFields(std::uint16_t index, std::uint8_t sub, std::uint32_t number) {
+  return {static_cast<std::uint8_t>(index), static_cast<std::uint8_t>(index >> 8), sub,
+          static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+          static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
+}
+
+// `size` bytes that differ from one transfer to the next, for long transfers.
+inline std::vector<std::uint8_t> testData(std::size_t size) {
+  std::vector<std::uint8_t> out(size);
+  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(i * 131 + (i >> 8) + size);
+  return out;
+}
 
 }  // namespace bp::sim::test

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <string>
 #include <chrono>
@@ -137,7 +138,7 @@ std::optional<std::vector<std::uint8_t>> upload(SimBench& b, std::uint16_t index
     return std::vector<std::uint8_t>(answer.data.begin() + 4, answer.data.begin() + 4 + n);
   }
   std::uint8_t toggle = 0;
-  for (int guard = 0; guard < 200; ++guard) {
+  for (int guard = 0; guard < 10000; ++guard) {  // 64 KiB take 9,363 segments
     std::snprintf(request, sizeof request, "605#%02X.00.00.00.00.00.00.00", 0x60 | toggle);
     const std::string next = b.sdo(request);
     if (next.empty()) return std::nullopt;
@@ -170,8 +171,15 @@ TEST(SimDemoEds, ServesEveryObjectWithItsDefault) {
         continue;
       }
       ASSERT_TRUE(got);
-      if (e->dataType == od::kVisibleString) {
+      if (e->dataType == od::kVisibleString && index != 0x2500) {
         EXPECT_EQ(std::string(got->begin(), got->end()), e->textValue);
+      } else if (od::isWideInteger(e->dataType)) {
+        std::uint8_t want[8];
+        storeLe64(want, static_cast<std::uint64_t>(e->defaultValue64));
+        EXPECT_EQ(*got, std::vector<std::uint8_t>(want, want + got->size()));
+      } else if (e->dataType == od::kReal64) {
+        ASSERT_EQ(got->size(), 8u);
+        EXPECT_EQ(std::bit_cast<double>(loadLe64(got->data())), e->defaultReal);
       } else if (e->dataType >= od::kBoolean && e->dataType <= od::kUnsigned32 && index != 0x6041 &&
                  e->defaultValue != 0) {
         EXPECT_EQ(loadLeN(got->data(), got->size()),
@@ -185,6 +193,13 @@ TEST(SimDemoEds, ServesEveryObjectWithItsDefault) {
   EXPECT_EQ(b.node->integerValue(0x1800, 1), 0x185);
   EXPECT_EQ(b.node->integerValue(0x1200, 2), 0x585);
   EXPECT_EQ(b.node->integerValue(0x6041, 0), 0x0040);
+  // Content the EDS file cannot carry: 64 KiB of program data, byte i being i mod 251, and
+  // 1,000 bytes of notes.
+  const auto program = upload(b, 0x1F50, 1);
+  ASSERT_TRUE(program);
+  ASSERT_EQ(program->size(), 65536u);
+  for (std::size_t i = 0; i < program->size(); i += 997) EXPECT_EQ((*program)[i], i % 251) << i;
+  EXPECT_EQ(upload(b, 0x2500, 0)->size(), 1000u);
 }
 
 TEST(SimDemoEds, DriveRunsThroughProcessData) {

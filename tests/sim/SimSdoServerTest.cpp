@@ -1,6 +1,7 @@
 // The simulated node's SDO server: expedited and segmented transfers, aborts, cancelling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,7 +30,6 @@ constexpr Exchange kExpeditedUploads[] = {
     {"record: sub 0 of a head", "605#40.18.10.00.00.00.00.00", "585#4F.18.10.00.02.00.00.00"},
     {"record: sub 2", "605#40.18.10.02.00.00.00.00", "585#43.18.10.02.17.00.00.00"},
     {"$NODEID COB-ID of the SDO server", "605#40.00.12.01.00.00.00.00", "585#43.00.12.01.05.06.00.00"},
-    {"$NODEID COB-ID of TPDO1", "605#40.00.18.01.00.00.00.00", "585#43.00.18.01.85.01.00.00"},
     {"literal COB-ID stands", "605#40.01.18.01.00.00.00.00", "585#43.01.18.01.80.02.00.80"},
     {"request bytes 4..7 are ignored", "605#40.00.10.00.11.22.33.44", "585#43.00.10.00.92.01.02.00"},
 };
@@ -104,15 +104,24 @@ TEST(SimSdoDownload, ExpeditedStoresTheIndicatedBytes) {
   }
 }
 
-TEST(SimSdoDownload, SegmentedStringWithSize) {
-  SimBench b;  // "Node-X 1.0": 7 bytes, then 3 in the last segment (t = 1, n = 4, c = 1)
-  EXPECT_EQ(b.sdo("605#21.01.20.00.0A.00.00.00"), norm("585#60.01.20.00.00.00.00.00"));
-  EXPECT_EQ(b.sdo("605#00.4E.6F.64.65.2D.58.20"), norm("585#20.00.00.00.00.00.00.00"));
-  EXPECT_EQ(b.node->value(0x2001, 0), bytes("abc"));  // stored only when complete
-  EXPECT_EQ(b.sdo("605#19.31.2E.30.00.00.00.00"), norm("585#30.00.00.00.00.00.00.00"));
-  EXPECT_EQ(b.node->value(0x2001, 0), bytes("Node-X 1.0"));
-  // And it reads back.
-  EXPECT_EQ(b.sdo("605#40.01.20.00.00.00.00.00"), norm("585#41.01.20.00.0A.00.00.00"));
+TEST(SimSdoDownload, SegmentedWithSizeStoresWhenComplete) {
+  for (const std::size_t size : {5u, 300u}) {
+    SCOPED_TRACE(size);
+    SimBench b;
+    const auto data = testData(size);
+    EXPECT_EQ(b.sdo(sdoFrame(0x605, 0x21, initiateFields(0x2001, 0, size))),
+              sdoFrame(0x585, 0x60, initiateFields(0x2001, 0, 0)));
+    std::uint8_t toggle = 0;
+    for (std::size_t at = 0; at < size; at += 7) {
+      EXPECT_EQ(b.node->value(0x2001, 0), bytes("abc"));  // stored only when complete
+      const std::size_t count = std::min<std::size_t>(7, size - at);
+      const int last = at + count == size ? 1 : 0;
+      const auto command = static_cast<std::uint8_t>(toggle | (7 - count) << 1 | last);
+      EXPECT_EQ(b.sdo(sdoFrame(0x605, command, {data.data() + at, count})), sdoFrame(0x585, 0x20 | toggle));
+      toggle ^= 0x10;
+    }
+    EXPECT_EQ(b.node->value(0x2001, 0), data);
+  }
 }
 
 TEST(SimSdoDownload, SegmentedWithoutSize) {
@@ -136,7 +145,7 @@ constexpr Exchange kAborts[] = {
     {"write: object missing", "605#2B.34.12.00.01.00.00.00", "585#80.34.12.00.00.00.02.06"},
     {"read: sub-index missing", "605#40.18.10.05.00.00.00.00", "585#80.18.10.05.11.00.09.06"},
     {"write: sub-index missing", "605#2F.18.10.07.01.00.00.00", "585#80.18.10.07.11.00.09.06"},
-    {"read: head of a record without sub 0", "605#40.00.18.00.00.00.00.00", "585#80.00.18.00.11.00.09.06"},
+    {"read: head of a record without sub 0", "605#40.01.18.00.00.00.00.00", "585#80.01.18.00.11.00.09.06"},
     {"read of a write-only object", "605#40.00.20.00.00.00.00.00", "585#80.00.20.00.01.00.01.06"},
     {"write to read-only", "605#23.00.10.00.01.00.00.00", "585#80.00.10.00.02.00.01.06"},
     {"write to const", "605#2B.08.10.00.41.42.00.00", "585#80.08.10.00.02.00.01.06"},
@@ -147,8 +156,6 @@ constexpr Exchange kAborts[] = {
     {"size unspecified for UNSIGNED64", "605#22.04.20.00.01.00.00.00", "585#80.04.20.00.10.00.07.06"},
     {"segmented size 4 for UNSIGNED16", "605#21.40.60.00.04.00.00.00", "585#80.40.60.00.10.00.07.06"},
     {"segmented string above 1024 bytes", "605#21.01.20.00.01.04.00.00", "585#80.01.20.00.12.00.07.06"},
-    {"block upload", "605#A0.00.10.00.7F.00.00.00", "585#80.00.10.00.01.00.04.05"},
-    {"block download", "605#C2.01.20.00.0A.00.00.00", "585#80.01.20.00.01.00.04.05"},
     {"command specifier 7", "605#E0.00.10.00.00.00.00.00", "585#80.00.10.00.01.00.04.05"},
 };
 
@@ -164,73 +171,110 @@ TEST(SimSdoAbort, EachRefusalHasItsCode) {
   EXPECT_EQ(b.node->integerValue(0x1000, 0), 0x00020192);
 }
 
-TEST(SimSdoAbort, SegmentWithoutTransfer) {
+// Request and answer ("" for none) in turn, from a fresh node; then the label 0x2001 holds
+// `label` (refused and ended downloads store nothing).
+struct Script {
+  const char* name;
+  std::vector<std::pair<const char*, const char*>> steps;
+  const char* label = "abc";
+};
+
+const Script kScripts[] = {
+    {"segment without a transfer",
+     {{"605#60.00.00.00.00.00.00.00", "585#80.00.00.00.01.00.04.05"},
+      {"605#00.41.42.43.44.45.46.47", "585#80.00.00.00.01.00.04.05"}}},
+    {"upload segment with the wrong toggle ends the transfer",
+     {{"605#40.08.10.00.00.00.00.00", "585#41.08.10.00.0C.00.00.00"},
+      {"605#70.00.00.00.00.00.00.00", "585#80.08.10.00.00.00.03.05"},
+      {"605#60.00.00.00.00.00.00.00", "585#80.08.10.00.01.00.04.05"}}},
+    {"repeated toggle in a download ends the transfer",
+     {{"605#21.01.20.00.0A.00.00.00", "585#60.01.20.00.00.00.00.00"},
+      {"605#00.4E.6F.64.65.2D.58.20", "585#20.00.00.00.00.00.00.00"},
+      {"605#09.31.2E.30.00.00.00.00", "585#80.01.20.00.00.00.03.05"}}},
+    {"5 announced, 4 sent",
+     {{"605#21.01.20.00.05.00.00.00", "585#60.01.20.00.00.00.00.00"},
+      {"605#07.41.42.43.44.00.00.00", "585#80.01.20.00.10.00.07.06"}}},
+    {"3 announced, 7 sent: refused at the segment that overruns",
+     {{"605#21.01.20.00.03.00.00.00", "585#60.01.20.00.00.00.00.00"},
+      {"605#00.41.42.43.44.45.46.47", "585#80.01.20.00.10.00.07.06"}}},
+    {"no size indicated, 3 bytes for INTEGER32",
+     {{"605#20.7A.60.00.00.00.00.00", "585#60.7A.60.00.00.00.00.00"},
+      {"605#09.01.02.03.00.00.00.00", "585#80.7A.60.00.10.00.07.06"}}},
+    {"a new initiate ends a running upload",
+     {{"605#40.08.10.00.00.00.00.00", "585#41.08.10.00.0C.00.00.00"},
+      {"605#40.00.10.00.00.00.00.00", "585#43.00.10.00.92.01.02.00"},
+      {"605#60.00.00.00.00.00.00.00", "585#80.00.10.00.01.00.04.05"}}},
+    {"a new initiate ends a running download",
+     {{"605#21.01.20.00.0A.00.00.00", "585#60.01.20.00.00.00.00.00"},
+      {"605#2B.40.60.00.06.00.00.00", "585#60.40.60.00.00.00.00.00"},
+      {"605#00.4E.6F.64.65.2D.58.20", "585#80.40.60.00.01.00.04.05"}}},
+    {"a new segmented upload restarts the toggle",
+     {{"605#40.08.10.00.00.00.00.00", "585#41.08.10.00.0C.00.00.00"},
+      {"605#60.00.00.00.00.00.00.00", "585#00.53.69.6D.20.64.72.69"},
+      {"605#40.08.10.00.00.00.00.00", "585#41.08.10.00.0C.00.00.00"},
+      {"605#60.00.00.00.00.00.00.00", "585#00.53.69.6D.20.64.72.69"}}},
+    {"the client's abort ends the transfer silently",
+     {{"605#40.08.10.00.00.00.00.00", "585#41.08.10.00.0C.00.00.00"},
+      {"605#80.08.10.00.00.00.04.05", ""},
+      {"605#60.00.00.00.00.00.00.00", "585#80.08.10.00.01.00.04.05"}}},
+    // ---- block transfers (long ones: SimSdoBlockTest.cpp) ----
+    {"block upload of 3 bytes with CRC: one segment, n = 4",
+     {{"605#A4.01.20.00.7F.00.00.00", "585#C6.01.20.00.03.00.00.00"},
+      {"605#A3.00.00.00.00.00.00.00", "585#81.61.62.63.00.00.00.00"},
+      {"605#A2.01.7F.00.00.00.00.00", "585#D1.D6.9D.00.00.00.00.00"},
+      {"605#A1.00.00.00.00.00.00.00", ""},
+      {"605#A1.00.00.00.00.00.00.00", "585#80.01.20.00.01.00.04.05"}}},
+    {"protocol switch: a value of at most pst bytes goes as a normal upload",
+     {{"605#A4.00.10.00.7F.04.00.00", "585#43.00.10.00.92.01.02.00"},
+      {"605#A4.01.20.00.7F.03.00.00", "585#41.01.20.00.03.00.00.00"},
+      {"605#60.00.00.00.00.00.00.00", "585#09.61.62.63.00.00.00.00"},
+      {"605#A4.01.20.00.7F.02.00.00", "585#C6.01.20.00.03.00.00.00"}}},
+    {"block download with a wrong CRC",
+     {{"605#C6.01.20.00.02.00.00.00", "585#A4.01.20.00.7F.00.00.00"},
+      {"605#81.68.69.00.00.00.00.00", "585#A2.01.7F.00.00.00.00.00"},
+      {"605#D5.0D.7F.00.00.00.00.00", "585#80.01.20.00.04.00.04.05"}}},
+    {"block download: a missing segment is sent again after the acknowledge",
+     {{"605#C4.01.20.00.00.00.00.00", "585#A4.01.20.00.7F.00.00.00"},
+      {"605#82.48.49.4A.4B.4C.4D.4E", "585#A2.00.7F.00.00.00.00.00"},
+      {"605#01.41.42.43.44.45.46.47", ""},
+      {"605#82.48.49.4A.4B.4C.4D.4E", "585#A2.02.7F.00.00.00.00.00"},
+      {"605#C1.D6.38.00.00.00.00.00", "585#A1.00.00.00.00.00.00.00"}},
+     "ABCDEFGHIJKLMN"},
+    {"block download: sequence number 0; the client's abort inside a sub-block",
+     {{"605#C4.01.20.00.00.00.00.00", "585#A4.01.20.00.7F.00.00.00"},
+      {"605#00.41.42.43.44.45.46.47", "585#80.01.20.00.03.00.04.05"},
+      {"605#C4.01.20.00.00.00.00.00", "585#A4.01.20.00.7F.00.00.00"},
+      {"605#80.01.20.00.00.00.04.05", ""},
+      {"605#C1.00.00.00.00.00.00.00", "585#80.01.20.00.01.00.04.05"}}},
+    {"block upload: acknowledge of more than was sent, block size 0",
+     {{"605#A4.01.20.00.7F.00.00.00", "585#C6.01.20.00.03.00.00.00"},
+      {"605#A3.00.00.00.00.00.00.00", "585#81.61.62.63.00.00.00.00"},
+      {"605#A2.02.7F.00.00.00.00.00", "585#80.01.20.00.03.00.04.05"},
+      {"605#A4.01.20.00.00.00.00.00", "585#80.01.20.00.02.00.04.05"}}},
+    {"block download beyond what a string holds",
+     {{"605#C6.01.20.00.01.04.00.00", "585#80.01.20.00.12.00.07.06"}}},
+};
+
+TEST(SimSdoScript, EachRequestGetsItsAnswer) {
+  for (const Script& script : kScripts) {
+    SCOPED_TRACE(script.name);
+    SimBench b;
+    for (const auto& [request, answer] : script.steps) {
+      SCOPED_TRACE(request);
+      EXPECT_EQ(b.sdo(request), *answer == '\0' ? "" : norm(answer));
+    }
+    EXPECT_EQ(b.node->value(0x2001, 0), bytes(script.label));
+  }
+}
+
+TEST(SimSdoScript, BlockTransferSwitchedOff) {
   SimBench b;
-  EXPECT_EQ(b.sdo("605#60.00.00.00.00.00.00.00"), norm("585#80.00.00.00.01.00.04.05"));
-  EXPECT_EQ(b.sdo("605#00.41.42.43.44.45.46.47"), norm("585#80.00.00.00.01.00.04.05"));
-}
-
-TEST(SimSdoAbort, UploadSegmentWithWrongToggleEndsTheTransfer) {
-  SimBench b;
-  EXPECT_EQ(b.sdo("605#40.08.10.00.00.00.00.00"), norm("585#41.08.10.00.0C.00.00.00"));
-  EXPECT_EQ(b.sdo("605#70.00.00.00.00.00.00.00"), norm("585#80.08.10.00.00.00.03.05"));
-  EXPECT_EQ(b.sdo("605#60.00.00.00.00.00.00.00"), norm("585#80.08.10.00.01.00.04.05"));
-}
-
-TEST(SimSdoAbort, RepeatedToggleInDownloadEndsTheTransfer) {
-  SimBench b;
-  EXPECT_EQ(b.sdo("605#21.01.20.00.0A.00.00.00"), norm("585#60.01.20.00.00.00.00.00"));
-  EXPECT_EQ(b.sdo("605#00.4E.6F.64.65.2D.58.20"), norm("585#20.00.00.00.00.00.00.00"));
-  EXPECT_EQ(b.sdo("605#09.31.2E.30.00.00.00.00"), norm("585#80.01.20.00.00.00.03.05"));
-  EXPECT_EQ(b.node->value(0x2001, 0), bytes("abc"));
-}
-
-TEST(SimSdoAbort, SegmentedLengthDiffersFromTheIndicatedSize) {
-  SimBench b;  // 5 announced, 4 sent
-  EXPECT_EQ(b.sdo("605#21.01.20.00.05.00.00.00"), norm("585#60.01.20.00.00.00.00.00"));
-  EXPECT_EQ(b.sdo("605#07.41.42.43.44.00.00.00"), norm("585#80.01.20.00.10.00.07.06"));
-  // 3 announced, 7 sent: refused at the segment that overruns.
-  EXPECT_EQ(b.sdo("605#21.01.20.00.03.00.00.00"), norm("585#60.01.20.00.00.00.00.00"));
-  EXPECT_EQ(b.sdo("605#00.41.42.43.44.45.46.47"), norm("585#80.01.20.00.10.00.07.06"));
-  EXPECT_EQ(b.node->value(0x2001, 0), bytes("abc"));
-}
-
-TEST(SimSdoAbort, SegmentedDownloadOfWrongLengthIntoANumber) {
-  SimBench b;  // no size indicated, 3 bytes for INTEGER32
-  EXPECT_EQ(b.sdo("605#20.7A.60.00.00.00.00.00"), norm("585#60.7A.60.00.00.00.00.00"));
-  EXPECT_EQ(b.sdo("605#09.01.02.03.00.00.00.00"), norm("585#80.7A.60.00.10.00.07.06"));
-}
-
-// ---- transfers that end early ----
-
-TEST(SimSdoCancel, NewInitiateEndsARunningUpload) {
-  SimBench b;
-  EXPECT_EQ(b.sdo("605#40.08.10.00.00.00.00.00"), norm("585#41.08.10.00.0C.00.00.00"));
-  EXPECT_EQ(b.sdo("605#40.00.10.00.00.00.00.00"), norm("585#43.00.10.00.92.01.02.00"));
-  EXPECT_EQ(b.sdo("605#60.00.00.00.00.00.00.00"), norm("585#80.00.10.00.01.00.04.05"));
-}
-
-TEST(SimSdoCancel, NewInitiateEndsARunningDownload) {
-  SimBench b;
-  EXPECT_EQ(b.sdo("605#21.01.20.00.0A.00.00.00"), norm("585#60.01.20.00.00.00.00.00"));
-  EXPECT_EQ(b.sdo("605#2B.40.60.00.06.00.00.00"), norm("585#60.40.60.00.00.00.00.00"));
-  EXPECT_EQ(b.sdo("605#00.4E.6F.64.65.2D.58.20"), norm("585#80.40.60.00.01.00.04.05"));
-  EXPECT_EQ(b.node->value(0x2001, 0), bytes("abc"));
-}
-
-TEST(SimSdoCancel, NewSegmentedUploadRestartsTheToggle) {
-  SimBench b;
-  EXPECT_EQ(b.sdo("605#40.08.10.00.00.00.00.00"), norm("585#41.08.10.00.0C.00.00.00"));
-  EXPECT_EQ(b.sdo("605#60.00.00.00.00.00.00.00"), norm("585#00.53.69.6D.20.64.72.69"));
-  EXPECT_EQ(b.sdo("605#40.08.10.00.00.00.00.00"), norm("585#41.08.10.00.0C.00.00.00"));
-  EXPECT_EQ(b.sdo("605#60.00.00.00.00.00.00.00"), norm("585#00.53.69.6D.20.64.72.69"));
-}
-
-TEST(SimSdoCancel, ClientAbortEndsTheTransferSilently) {
-  SimBench b;
-  EXPECT_EQ(b.sdo("605#40.08.10.00.00.00.00.00"), norm("585#41.08.10.00.0C.00.00.00"));
-  EXPECT_EQ(b.sdo("605#80.08.10.00.00.00.04.05"), "");
-  EXPECT_EQ(b.sdo("605#60.00.00.00.00.00.00.00"), norm("585#80.08.10.00.01.00.04.05"));
+  b.node->setBlockTransfer(false);
+  EXPECT_EQ(b.sdo("605#A4.00.10.00.7F.00.00.00"), norm("585#80.00.10.00.01.00.04.05"));
+  EXPECT_EQ(b.sdo("605#C6.01.20.00.0A.00.00.00"), norm("585#80.01.20.00.01.00.04.05"));
+  EXPECT_EQ(b.sdo("605#40.00.10.00.00.00.00.00"), norm("585#43.00.10.00.92.01.02.00")) << "the rest is served";
+  b.node->setBlockTransfer(true);
+  EXPECT_EQ(b.sdo("605#A4.00.10.00.7F.00.00.00"), norm("585#C6.00.10.00.04.00.00.00"));
 }
 
 TEST(SimSdoIgnored, FramesThatAreNoRequestOfThisNode) {
