@@ -85,14 +85,14 @@ std::uint64_t countedFrames(const FrameMonitor& m) {
 }
 
 // What the window does with a tick's changed rows: render their texts.
-std::size_t renderChanged(FrameMonitor& m) {
+std::size_t renderChanged(FrameMonitor& m, std::vector<std::size_t>& changed) {
+  m.takeChanges(changed);
   std::size_t chars = 0;
-  for (auto& row : m.rows()) {
-    if (!row.changed) continue;
+  for (const std::size_t i : changed) {
+    const MonitorRow& row = m.rows()[i];
     chars += FrameMonitor::captionText(row).size() + FrameMonitor::lengthText(row).size() +
              FrameMonitor::dataText(row).size() + FrameMonitor::periodText(row).size() +
              FrameMonitor::countText(row).size();
-    row.changed = false;
   }
   return chars;
 }
@@ -127,13 +127,14 @@ Result run(const Case& c, std::size_t queueCapacity) {
   // is gone (or 10 s more have passed).
   const auto offerEnd = t0 + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(c.seconds));
   std::size_t rendered = 0;
+  std::vector<std::size_t> changed;
   for (auto tick = t0 + kMonitorTick;; tick += kMonitorTick) {
     std::this_thread::sleep_until(tick);
     const auto start = Steady::now();
     const std::uint64_t backlog = static_cast<std::uint64_t>(session.ring.size()) + driver->queuedFrames();
     r.maxBacklog = std::max(r.maxBacklog, backlog);
     session.monitor.drain(session.ring);
-    rendered += renderChanged(session.monitor);
+    rendered += renderChanged(session.monitor, changed);
     r.tickMs.push_back(msSince(start));
     if (tick > offerEnd + 10s) break;
     if (tick > offerEnd && countedFrames(session.monitor) + driver->droppedFrames() >= r.offered) break;

@@ -5,12 +5,9 @@
 namespace bp::app {
 
 bool BusprobeApplication::notify(QObject* receiver, QEvent* event) {
-  try {
-    return QApplication::notify(receiver, event);
-  } catch (const std::exception& e) {
-    showDefaultError(textFromBytes(e.what()));
-  }
-  return false;
+  bool handled = false;
+  guarded(MessageKind::Default, [&] { handled = QApplication::notify(receiver, event); });
+  return handled;
 }
 
 }  // namespace bp::app

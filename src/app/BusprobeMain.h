@@ -6,8 +6,11 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "app/Widgets.h"
 #include "can/BitRate.h"
@@ -114,10 +117,13 @@ class TfrmBPX : public QWidget {
   void RefreshUserSdoList();
   void BuildObjectTree();
   void SaveUserSdoList(const QString& fileName);
-  // Replaces the list with the file's records; false (list unchanged, reason in `error`) when the
-  // file cannot be loaded.
-  bool LoadUserSdoList(const QString& fileName, QString* error);
-  bool askWriteValue(od::ObjectEntry& entry);
+  // Replaces the list with the file's records. Throws the load's error, the list then unchanged.
+  void LoadUserSdoList(const QString& fileName);
+  // The value typed for `entry` in the "Write Value" dialog; nothing when the entry's type cannot
+  // be typed (after the "Unsupported type" box) or the dialog was cancelled. Throws the conversion
+  // or range error of the typed text. Changes nothing.
+  std::optional<std::int32_t> askWriteValue(const od::ObjectEntry& entry);
+  // Appends an entry for `entry` to the user SDO list and shows the list.
   void addToUserSdoList(const od::ObjectEntry& entry);
   char decimalSeparator() const;
   QString captionOf(const od::ObjectEntry& entry) const;
@@ -126,11 +132,27 @@ class TfrmBPX : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The layout, one part each: the controls above the views, the three views, the controls below
+  // them, the tab order, the timers, and the handlers' wiring.
   void buildLayout();
+  void placeTopControls();
+  void placeObjectTree();
+  void placeMonitorView();
+  void placeUserListView();
+  void placeBottomControls();
+  void setUpTabOrder();
+  void createTimers();
+  void connectHandlers();
   void startUp();
   void shutDown();
   void openBus(const can::BitRateRow& row);
   void updateMonitorRow(std::size_t row);
+  // The tree's key commands on an object: read (and with `addToList` keep it in the user list),
+  // and write a typed value.
+  void readFromTree(QTreeWidgetItem& item, od::ObjectEntry& entry, bool addToList);
+  void writeFromTree(QTreeWidgetItem& item, od::ObjectEntry& entry);
+  // The file name chooser of the list file buttons (save = true for the save dialog).
+  QString listFileToUse(bool save);
   void AddCategoryNode(std::int32_t first, std::int32_t last, const QString& caption);
   void setTimerPeriod(QTimer* timer, QLineEdit* edit);
   // Copies the list file to "SDOList.bin.bak". Throws bp::Error as usersdo::backUpFile.
@@ -142,6 +164,7 @@ class TfrmBPX : public QWidget {
 
   engine::Session m_session;
   std::vector<QTreeWidgetItem*> m_monitorItems;  // list item of each monitor row
+  std::vector<std::size_t> m_changedRows;         // the monitor rows a tick rewrites
   bool m_timerStarted = false;
   bool m_shutDown = false;
   bool m_listFileUnreadable = false;  // "SDOList.bin" existed at start-up but could not be loaded
@@ -150,7 +173,6 @@ class TfrmBPX : public QWidget {
   static constexpr const char* kSideFileSuffix = ".new";  // the list's file when that copy failed
 };
 
-inline constexpr const char* kListFileName = "SDOList.bin";
 inline constexpr const char* kDefaultEdsFileName = "drv17-ka.eds";
 
 }  // namespace bp::app

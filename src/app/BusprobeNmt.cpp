@@ -8,7 +8,9 @@
 namespace bp::app {
 
 void TfrmBPX::SendNmtCommand(std::uint8_t commandSpecifier) {
-  nmt::sendNmtCommand(*m_session.driver, commandSpecifier, m_session.nodeId.load(std::memory_order_relaxed));
+  guarded(MessageKind::Default, [&] {
+    nmt::sendNmtCommand(*m_session.driver, commandSpecifier, m_session.nodeId.load(std::memory_order_relaxed));
+  });
 }
 
 void TfrmBPX::btnStartClick() { SendNmtCommand(canopen::kNmtStart); }
@@ -17,7 +19,7 @@ void TfrmBPX::btnPreOperClick() { SendNmtCommand(canopen::kNmtPreOperational); }
 void TfrmBPX::btnResetNodeClick() { SendNmtCommand(canopen::kNmtResetNode); }
 
 void TfrmBPX::setTimerPeriod(QTimer* timer, QLineEdit* edit) {
-  guarded([&] {
+  guarded(MessageKind::Default, [&] {
     // Throws the conversion error before the timer is touched.
     const std::int32_t period = nmt::periodFromText(edit->text().toStdString(), decimalSeparator());
     if (period != timer->interval()) timer->setInterval(period);
@@ -32,15 +34,19 @@ void TfrmBPX::setTimerPeriod(QTimer* timer, QLineEdit* edit) {
 void TfrmBPX::btnEnableGuardClick() { setTimerPeriod(tiGuard, edGuardTime); }
 void TfrmBPX::btnStopGuardClick() { tiGuard->stop(); }
 void TfrmBPX::tiGuardTimer() {
-  nmt::sendGuardRequest(*m_session.driver, m_session.nodeId.load(std::memory_order_relaxed));
+  guarded(MessageKind::Default, [&] {
+    nmt::sendGuardRequest(*m_session.driver, m_session.nodeId.load(std::memory_order_relaxed));
+  });
 }
 
 void TfrmBPX::btnEnableSyncClick() { setTimerPeriod(tiSync, edSyncTime); }
 void TfrmBPX::btnStopSyncClick() { tiSync->stop(); }
-void TfrmBPX::tiSyncTimer() { nmt::sendSync(*m_session.driver); }
+void TfrmBPX::tiSyncTimer() {
+  guarded(MessageKind::Default, [&] { nmt::sendSync(*m_session.driver); });
+}
 
 void TfrmBPX::btSendRxPDOClick() {
-  guarded([&] {
+  guarded(MessageKind::Default, [&] {
     nmt::sendRxPdo(*m_session.driver, edRxPdoData->text().toStdString(), cbRxPdoNo->currentIndex(),
                    m_session.nodeId.load(std::memory_order_relaxed));
   });

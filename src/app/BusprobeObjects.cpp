@@ -19,12 +19,11 @@ void TfrmBPX::btnEDSLoadClick() {
   tvSDO->clear();
   m_session.dictionary.ClearObjectDictionary();
   const QString fileName = edEDSFile->text();
-  try {
+  // What was read before a faulty line stays; the error names that line.
+  guarded(MessageKind::Error, [&] {
     od::ReadEDSFile(fileName.toUtf8().toStdString(), m_session.dictionary, decimalSeparator(),
                     static_cast<std::uint8_t>(m_session.nodeId.load()));
-  } catch (const od::EdsReadError& e) {
-    showErrorBox(QStringLiteral("Error reading EDS File\nLine: ") + QString::number(e.line()));
-  }
+  });
   {
     QSettings settings(QStringLiteral("Travik"), QStringLiteral("Busprobe"));
     settings.setValue(QStringLiteral("EDSFileName"), fileName);
@@ -63,53 +62,52 @@ bool TfrmBPX::tvSDOKeyPress(QChar key) {
   QTreeWidgetItem* item = tvSDO->currentItem();
   od::ObjectEntry* entry = entryOf(item);
   if (entry == nullptr || entry->subIndex < 0) return true;
-  try {
-    if (k == u'R' || k == u'A') {
-      if (entry->access == od::kWriteOnly) return true;
-      entry->direction = od::kRead;
-      m_session.sdo.TransferSdo(*entry);
-      item->setText(0, captionOf(*entry));
-      if (k == u'A') {
-        addToUserSdoList(*entry);
-        RefreshUserSdoList();
-      }
-    } else {
-      if (entry->access == od::kReadOnly) return true;
-      if (!askWriteValue(*entry)) return true;
-      entry->direction = od::kWrite;
-      m_session.sdo.TransferSdo(*entry);
-      item->setText(0, captionOf(*entry));
-    }
-  } catch (const std::exception& e) {
-    showErrorBox(textFromBytes(e.what()));
-  }
+  guarded(MessageKind::Error, [&] {
+    if (k == u'W')
+      writeFromTree(*item, *entry);
+    else
+      readFromTree(*item, *entry, k == u'A');
+  });
   return true;
 }
 
-bool TfrmBPX::askWriteValue(od::ObjectEntry& entry) {
+void TfrmBPX::readFromTree(QTreeWidgetItem& item, od::ObjectEntry& entry, bool addToList) {
+  if (entry.access == od::kWriteOnly) return;
+  entry.direction = od::kRead;
+  m_session.sdo.TransferSdo(entry);
+  item.setText(0, captionOf(entry));
+  if (addToList) addToUserSdoList(entry);
+}
+
+void TfrmBPX::writeFromTree(QTreeWidgetItem& item, od::ObjectEntry& entry) {
+  if (entry.access == od::kReadOnly) return;
+  const std::optional<std::int32_t> value = askWriteValue(entry);
+  if (!value) return;
+  entry.value = *value;
+  entry.direction = od::kWrite;
+  // The list keeps the value to write, whatever the transfer's outcome.
+  if (frmInput->cbAddUser->isChecked()) addToUserSdoList(entry);
+  m_session.sdo.TransferSdo(entry);
+  item.setText(0, captionOf(entry));
+}
+
+std::optional<std::int32_t> TfrmBPX::askWriteValue(const od::ObjectEntry& entry) {
   // Only the integer types can be typed; negative codes have no length either.
   if (entry.dataType > od::kUnsigned32 || entry.dataType < 0) {
-    showUnsupportedTypeBox(QStringLiteral("Can't write this type of object"));
-    return false;
+    showMessage(MessageKind::UnsupportedType, QStringLiteral("Can't write this type of object"));
+    return std::nullopt;
   }
-  if (frmInput == nullptr) return false;
+  if (frmInput == nullptr) return std::nullopt;
   frmInput->lblObjectIdx->setText(QString::asprintf("0x%04X", static_cast<unsigned>(entry.index)));
   frmInput->lblSubIdx->setText(QString::asprintf("0x%02X", static_cast<unsigned>(entry.subIndex)));
   frmInput->edValue->setText(textFromBytes(od::FormatObjectValue(entry, decimalSeparator())));
-  if (runInputDialog(*frmInput) != QDialog::Accepted) return false;
-  // Throws the conversion or range error before anything has changed.
-  const std::int32_t value = od::typedValue(entry.dataType, frmInput->edValue->text().toStdString());
-  entry.value = value;
-  entry.direction = od::kWrite;
-  if (frmInput->cbAddUser->isChecked()) {
-    addToUserSdoList(entry);
-    RefreshUserSdoList();
-  }
-  return true;
+  if (runInputDialog(*frmInput) != QDialog::Accepted) return std::nullopt;
+  return od::typedValue(entry.dataType, frmInput->edValue->text().toStdString());
 }
 
 void TfrmBPX::addToUserSdoList(const od::ObjectEntry& entry) {
   usersdo::addToUserSdoList(m_session.userList, entry, decimalSeparator());
+  RefreshUserSdoList();
 }
 
 }  // namespace bp::app

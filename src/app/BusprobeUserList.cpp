@@ -1,5 +1,4 @@
 // The user SDO list: its view, the transfers of its entries, drag and drop, and list files.
-#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 
@@ -8,6 +7,7 @@
 #include "app/Messages.h"
 #include "usersdo/SdoListFile.h"
 #include "usersdo/UserSdoList.h"
+#include "util/Error.h"
 
 namespace bp::app {
 
@@ -29,33 +29,33 @@ void TfrmBPX::RefreshUserSdoList() {
 }
 
 void TfrmBPX::btnReadUserClick() {
-  guarded([&] {
+  guarded(MessageKind::Default, [&] {
     usersdo::transferAll(m_session.userList, od::kRead, [&](od::ObjectEntry& e) { m_session.sdo.TransferSdo(e); });
     RefreshUserSdoList();
   });
 }
 
 namespace {
-// Shows why a write cannot go out in the "Error" box; true when there is no such reason.
-bool writable(const std::optional<std::string>& error) {
-  if (error) showErrorBox(textFromBytes(*error));
-  return !error;
+// Throws the reason a write cannot go out, when there is one.
+void refuseUnfitWrite(const std::optional<std::string>& reason) {
+  if (reason) throw bp::Error(*reason);
 }
 }  // namespace
 
 void TfrmBPX::btnWriteUserClick() {
-  if (!writable(usersdo::writeValueError(m_session.userList))) return;
-  guarded([&] {
+  // A value outside its type stops the run before anything is sent.
+  if (!guarded(MessageKind::Error, [&] { refuseUnfitWrite(usersdo::writeValueError(m_session.userList)); })) return;
+  guarded(MessageKind::Default, [&] {
     usersdo::transferAll(m_session.userList, od::kWrite, [&](od::ObjectEntry& e) { m_session.sdo.TransferSdo(e); });
     RefreshUserSdoList();
   });
 }
 
 void TfrmBPX::lvUserSDODblClick() {
-  guarded([&] {
-    od::ObjectEntry* entry = entryOf(lvUserSDO->currentItem());
-    if (entry == nullptr || lvUserSDO->selectedItems().isEmpty()) return;
-    if (!writable(usersdo::writeValueError(*entry))) return;
+  od::ObjectEntry* entry = entryOf(lvUserSDO->currentItem());
+  if (entry == nullptr || lvUserSDO->selectedItems().isEmpty()) return;
+  if (!guarded(MessageKind::Error, [&] { refuseUnfitWrite(usersdo::writeValueError(*entry)); })) return;
+  guarded(MessageKind::Default, [&] {
     m_session.sdo.TransferSdo(*entry);
     RefreshUserSdoList();
   });
@@ -67,8 +67,10 @@ void TfrmBPX::lvUserSDOKeyUp(int key) {
   if (selected.isEmpty()) return;
   const int position = lvUserSDO->indexOfTopLevelItem(selected.front());
   if (position < 0 || position >= static_cast<int>(m_session.userList.size())) return;
-  delete lvUserSDO->takeTopLevelItem(position);
-  usersdo::removeAt(m_session.userList, position);
+  guarded(MessageKind::Default, [&] {
+    delete lvUserSDO->takeTopLevelItem(position);
+    usersdo::removeAt(m_session.userList, position);
+  });
 }
 
 bool TfrmBPX::lvUserSDODragOver(QObject* source) { return source == lvUserSDO; }
@@ -101,14 +103,8 @@ void TfrmBPX::SaveUserSdoList(const QString& fileName) {
   usersdo::SaveUserSdoList(fileName.toUtf8().toStdString(), m_session.userList);
 }
 
-bool TfrmBPX::LoadUserSdoList(const QString& fileName, QString* error) {
-  try {
-    m_session.userList = usersdo::LoadUserSdoList(fileName.toUtf8().toStdString());
-    return true;
-  } catch (const std::exception& e) {
-    if (error != nullptr) *error = textFromBytes(e.what());
-    return false;
-  }
+void TfrmBPX::LoadUserSdoList(const QString& fileName) {
+  m_session.userList = usersdo::LoadUserSdoList(fileName.toUtf8().toStdString());
 }
 
 namespace {
@@ -125,20 +121,23 @@ QString runListFileDialog(QWidget* parent, bool save) {
 }
 }  // namespace
 
+QString TfrmBPX::listFileToUse(bool save) {
+  return chooseListFile ? chooseListFile(save) : runListFileDialog(this, save);
+}
+
 void TfrmBPX::pbSaveSdoClick() {
-  guarded([&] {
-    const QString name = chooseListFile ? chooseListFile(true) : runListFileDialog(this, true);
+  guarded(MessageKind::Default, [&] {
+    const QString name = listFileToUse(true);
     if (name.isEmpty()) return;
     SaveUserSdoList(name);
   });
 }
 
 void TfrmBPX::pbLoadSdoClick() {
-  const QString name = chooseListFile ? chooseListFile(false) : runListFileDialog(this, false);
+  const QString name = listFileToUse(false);
   if (name.isEmpty()) return;
-  QString error;
   // A file that cannot be loaded leaves the current list as it was.
-  if (!LoadUserSdoList(name, &error)) showErrorBox(error);
+  guarded(MessageKind::Error, [&] { LoadUserSdoList(name); });
   RefreshUserSdoList();
 }
 

@@ -32,10 +32,18 @@ MessageSink& sink() {
 void setMessageSink(MessageSink s) { sink() = std::move(s); }
 void resetMessageSink() { sink() = showBox; }
 
-void showErrorBox(const QString& text) { sink()(MessageKind::Error, QStringLiteral("Error"), text); }
-
-void showUnsupportedTypeBox(const QString& text) {
-  sink()(MessageKind::UnsupportedType, QStringLiteral("Unsupported type"), text);
+void showMessage(MessageKind kind, const QString& text) {
+  switch (kind) {
+    case MessageKind::Error:
+      sink()(kind, QStringLiteral("Error"), text);
+      return;
+    case MessageKind::UnsupportedType:
+      sink()(kind, QStringLiteral("Unsupported type"), text);
+      return;
+    case MessageKind::Default:
+      sink()(kind, QStringLiteral("Busprobe"), defaultErrorText(text));
+      return;
+  }
 }
 
 QString defaultErrorText(const QString& message) {
@@ -43,16 +51,19 @@ QString defaultErrorText(const QString& message) {
   return message;
 }
 
-void showDefaultError(const QString& message) {
-  sink()(MessageKind::Default, QStringLiteral("Busprobe"), defaultErrorText(message));
-}
-
-void guarded(const std::function<void()>& body) {
+std::optional<QString> errorOf(const std::function<void()>& body) {
   try {
     body();
+    return std::nullopt;
   } catch (const std::exception& e) {
-    showDefaultError(textFromBytes(e.what()));
+    return textFromBytes(e.what());
   }
+}
+
+bool guarded(MessageKind kind, const std::function<void()>& body) {
+  const std::optional<QString> error = errorOf(body);
+  if (error) showMessage(kind, *error);
+  return !error;
 }
 
 QString textFromBytes(std::string_view bytes) {

@@ -1,13 +1,15 @@
 #pragma once
 #include <QString>
 #include <functional>
+#include <optional>
+#include <string_view>
 
 namespace bp::app {
 
 enum class MessageKind {
-  Error,            // the "Error" box: OK button, no icon
-  UnsupportedType,  // the "Unsupported type" box: OK button, no icon
-  Default,          // the default handler: caption "Busprobe", error icon
+  Error,            // the "Error" box: OK button, no icon; the text as it is
+  UnsupportedType,  // the "Unsupported type" box: OK button, no icon; the text as it is
+  Default,          // the default handler: caption "Busprobe", error icon, defaultErrorText
 };
 
 // Where message boxes go. Tests replace it to capture the texts instead of opening modal boxes.
@@ -15,17 +17,19 @@ using MessageSink = std::function<void(MessageKind kind, const QString& caption,
 void setMessageSink(MessageSink sink);
 void resetMessageSink();
 
-// The "Error" box (caption "Error", OK, no icon).
-void showErrorBox(const QString& text);
-// The "Unsupported type" box.
-void showUnsupportedTypeBox(const QString& text);
-// The default handler for errors no command catches: "." appended when the last character's code
-// is above that of "." (0x2E); caption "Busprobe"; error icon; the program goes on.
-void showDefaultError(const QString& message);
+// Shows `text` in the box of `kind`, with that kind's caption; the one place that builds a box.
+void showMessage(MessageKind kind, const QString& text);
+// The default handler's text: "." appended when the last character's code is above that of "."
+// (0x2E).
 QString defaultErrorText(const QString& message);
 
-// Runs a handler body; a bp::Error (or any std::exception) escaping it goes to the default handler.
-void guarded(const std::function<void()>& body);
+// The message of the error (any std::exception) that `body` throws, as the window shows it;
+// nothing when `body` returns.
+std::optional<QString> errorOf(const std::function<void()>& body);
+
+// The error path of every handler: runs `body`; an error escaping it is shown in the box of `kind`
+// with the error's own message, and the program goes on. True when `body` returned.
+bool guarded(MessageKind kind, const std::function<void()>& body);
 
 // Names and texts from files are 8-bit: shown as UTF-8 where the bytes are valid UTF-8, else Latin-1.
 QString textFromBytes(std::string_view bytes);

@@ -22,36 +22,17 @@ std::string decimal(Integer value) {
 }  // namespace
 
 std::size_t FrameMonitor::rowOf(std::uint32_t id) {
-  // The index only speeds up "the first row in list order with this identifier". A hit is
-  // checked against the row; a miss (a new identifier, once per identifier) or a stale hit, which
-  // only rows changed from outside can cause, falls back to the linear search.
-  if (m_indexedRows != m_rows.size()) rebuildIndex();
-  if (const auto it = m_index.find(id);
-      it != m_index.end() && it->second < m_rows.size() && m_rows[it->second].last.id == id)
-    return it->second;
-  const auto found = std::find_if(m_rows.begin(), m_rows.end(),
-                                  [id](const MonitorRow& r) { return r.last.id == id; });
-  if (found == m_rows.end()) return kNoRow;
-  const auto i = static_cast<std::size_t>(found - m_rows.begin());
-  m_index.insert_or_assign(id, i);
-  return i;
-}
-
-void FrameMonitor::rebuildIndex() {
-  m_index.clear();
-  for (std::size_t i = 0; i < m_rows.size(); ++i) m_index.try_emplace(m_rows[i].last.id, i);  // first wins
-  m_indexedRows = m_rows.size();
+  const auto [it, added] = m_index.try_emplace(id, m_rows.size());
+  if (added) {
+    m_rows.emplace_back();  // sample time and count start at 0
+    m_inChanged.push_back(false);
+  }
+  return it->second;
 }
 
 void FrameMonitor::drain(RxRing& ring) {
   while (const RingSlot* slot = ring.front()) {
-    std::size_t i = rowOf(slot->frame.id);
-    if (i == kNoRow) {
-      m_rows.emplace_back();  // sample time and count start at 0
-      i = m_rows.size() - 1;
-      m_index.try_emplace(slot->frame.id, i);
-      m_indexedRows = m_rows.size();
-    }
+    const std::size_t i = rowOf(slot->frame.id);
     MonitorRow& row = m_rows[i];
     row.last = slot->frame;
     if (row.count % kFramesPerSample == 0) {
@@ -61,9 +42,18 @@ void FrameMonitor::drain(RxRing& ring) {
       row.sampleTime = slot->receiveTime;
     }
     ++row.count;
-    row.changed = true;
+    if (!m_inChanged[i]) {
+      m_inChanged[i] = true;
+      m_changed.push_back(i);
+    }
     ring.pop();  // the slot is finished with: the reader may reuse it
   }
+}
+
+void FrameMonitor::takeChanges(std::vector<std::size_t>& changed) {
+  changed.swap(m_changed);
+  m_changed.clear();
+  for (const std::size_t i : changed) m_inChanged[i] = false;
 }
 
 std::string FrameMonitor::captionText(const MonitorRow& row) {

@@ -1,11 +1,15 @@
 // The main window: layout, start-up, bus opening, node selection, default error handler.
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTreeWidget>
 
 #include "WindowFixture.h"
@@ -15,102 +19,164 @@
 namespace bp::test {
 namespace {
 
-struct ControlRow {
-  const char* name;
-  const char* kind;  // class name
-  const char* caption;
-  int left, top, width, height;
-  int tab;  // -1: takes no focus
-};
+// The tab order of the layout: index = tab number.
+const char* const kTabOrder[] = {
+    "tvSDO",       "btnClose",  "lvReceived",  "edEDSFile",   "btnEDSLoad",     "cbNodeID",     "btnStart",
+    "btnStop",     "btnPreOper", "btnResetNode", "edGuardTime", "btnEnableGuard", "btnStopGuard", "lvUserSDO",
+    "btnWriteUser", "btnReadUser", "btnEnableSync", "edSyncTime", "btnStopSync",  "pbSaveSdo",    "pbLoadSdo",
+    "cbSpeed",     "edRxPdoData", "cbRxPdoNo",   "btSendRxPDO"};
 
-const ControlRow kControls[] = {
-    {"lblVersion", "QLabel", "Peak Can interface:\nFake driver 1.0 at 500 kb/s", 8, 8, 45, 13, -1},
-    {"Label7", "QLabel", "Speed", 248, 40, 31, 13, -1},
-    {"cbSpeed", "bp::app::CloseUpComboBox", "500 kb/s", 304, 37, 121, 21, 21},
-    {"Label2", "QLabel", "Node ID", 320, 12, 40, 13, -1},
-    {"cbNodeID", "bp::app::CloseUpComboBox", "5", 376, 8, 73, 21, 5},
-    {"Label1", "QLabel", "EDS - File", 248, 68, 47, 13, -1},
-    {"edEDSFile", "QLineEdit", "drv17-ka.eds", 304, 64, 121, 21, 3},
-    {"btnEDSLoad", "QPushButton", "&Load", 440, 64, 75, 25, 4},
-    {"Label6", "QLabel", "Sync Time", 576, 8, 50, 13, -1},
-    {"edSyncTime", "QLineEdit", "50", 576, 24, 57, 21, 17},
-    {"btnEnableSync", "QPushButton", "Enable Sync", 648, 24, 105, 25, 16},
-    {"btnStopSync", "QPushButton", "Stop", 760, 24, 33, 25, 18},
-    {"Label4", "QLabel", "Guard time", 576, 48, 51, 13, -1},
-    {"edGuardTime", "QLineEdit", "200", 576, 64, 57, 21, 10},
-    {"btnEnableGuard", "QPushButton", "Enable guarding", 648, 64, 105, 25, 11},
-    {"btnStopGuard", "QPushButton", "Stop", 760, 64, 35, 25, 12},
-    {"lblSDO", "QLabel", "SDO", 8, 80, 23, 13, -1},
-    {"tvSDO", "QTreeWidget", "", 8, 96, 401, 561, 0},
-    {"lvReceived", "QTreeWidget", "", 416, 96, 401, 281, 2},
-    {"Label5", "QLabel", "User SDO List", 416, 392, 67, 13, -1},
-    {"lvUserSDO", "bp::app::ReportListView", "", 415, 411, 401, 209, 13},
-    {"pbSaveSdo", "QPushButton", "Save User SDOs...", 416, 623, 121, 25, 19},
-    {"btnReadUser", "QPushButton", "Read User SDOs", 560, 623, 113, 25, 15},
-    {"btnWriteUser", "QPushButton", "Write User SDOs", 709, 624, 115, 25, 14},
-    {"pbLoadSdo", "QPushButton", "Load User SDOs...", 416, 659, 121, 25, 20},
-    {"btnClose", "QPushButton", "&Close", 719, 655, 97, 25, 1},
-    {"Label3", "QLabel", "Send NMT command to node:", 16, 664, 143, 13, -1},
-    {"btnStart", "QPushButton", "Start", 16, 680, 75, 25, 6},
-    {"btnPreOper", "QPushButton", "Pre-operational", 104, 680, 81, 25, 8},
-    {"btnStop", "QPushButton", "Stop", 200, 680, 75, 25, 7},
-    {"btnResetNode", "QPushButton", "Reset", 288, 680, 75, 25, 9},
-    {"edRxPdoData", "QLineEdit", "0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00", 415, 690, 235, 21, 22},
-    {"cbRxPdoNo", "bp::app::CloseUpComboBox", "PDO1", 656, 690, 57, 21, 23},
-    {"btSendRxPDO", "QPushButton", "<- Send RxPDO", 719, 686, 97, 25, 24},
-};
+// The controls of a window: its child widgets that are no windows of their own.
+std::vector<QWidget*> controlsOf(const QWidget& window) {
+  std::vector<QWidget*> controls;
+  for (QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (!child->isWindow()) controls.push_back(child);
+  return controls;
+}
 
-QString captionOf(QWidget* w) {
-  if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
-  if (auto* b = qobject_cast<QPushButton*>(w)) return b->text();
-  if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
-  if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentText();
+std::string nameOf(const QWidget* control) { return control->objectName().toStdString(); }
+
+// The name a control of its kind must have: the kind's prefix, then a capital; the designer's
+// own label names "LabelN" too. A tree view that shows no root decoration is a list view.
+QString namePattern(const QWidget* control) {
+  if (qobject_cast<const QLabel*>(control) != nullptr) return QStringLiteral("lbl[A-Z]\\w*|Label\\d+");
+  if (qobject_cast<const QPushButton*>(control) != nullptr) return QStringLiteral("(btn|bt|pb)[A-Z]\\w*");
+  if (qobject_cast<const QLineEdit*>(control) != nullptr) return QStringLiteral("ed[A-Z]\\w*");
+  if (qobject_cast<const QComboBox*>(control) != nullptr) return QStringLiteral("cb[A-Z]\\w*");
+  if (const auto* view = qobject_cast<const QTreeView*>(control))
+    return view->rootIsDecorated() ? QStringLiteral("tv[A-Z]\\w*") : QStringLiteral("lv[A-Z]\\w*");
+  return {};  // a kind without a naming rule
+}
+
+// A caption `need` pixels wide in `room` pixels: empty when it fits, else what is cut and by how much.
+QString cut(const QString& caption, int need, int room) {
+  return need > room ? QStringLiteral("%1 (%2 px in %3)").arg(caption).arg(need).arg(room) : QString();
+}
+
+// The first caption of a control that its control cuts, in the window's font and the room the
+// style leaves for it; empty when every caption is shown whole.
+QString clippedCaption(QWidget* control) {
+  const QFontMetrics fm(control->font());
+  QStyle* style = control->style();
+  if (auto* label = qobject_cast<QLabel*>(control)) {
+    const QRect room = label->contentsRect();
+    const int flags = static_cast<int>(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect need = fm.boundingRect(room, flags, label->text());
+    if (need.height() > room.height()) return cut(label->text(), need.height(), room.height());
+    return cut(label->text(), need.width(), room.width());
+  }
+  if (auto* button = qobject_cast<QPushButton*>(control)) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect room = style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    return cut(button->text(), fm.size(Qt::TextShowMnemonic, button->text()).width(), room.width());
+  }
+  if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = style->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+    constexpr int kEditMargin = 2;  // QLineEdit's own space on each side of its text
+    const int room = style->subElementRect(QStyle::SE_LineEditContents, &option, edit).width() -
+                     edit->textMargins().left() - edit->textMargins().right() - 2 * kEditMargin;
+    return cut(edit->text(), fm.horizontalAdvance(edit->text()), room);
+  }
+  if (auto* box = qobject_cast<QComboBox*>(control)) {
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    const QRect room = style->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+    for (int i = 0; i < box->count(); ++i)
+      if (QString c = cut(box->itemText(i), fm.horizontalAdvance(box->itemText(i)), room.width()); !c.isEmpty())
+        return c;
+    return {};
+  }
+  if (auto* view = qobject_cast<QTreeWidget*>(control); view != nullptr && !view->isHeaderHidden()) {
+    const QFontMetrics headerFm(view->header()->font());
+    const int margin = 2 * style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, view->header());
+    for (int i = 0; i < view->columnCount(); ++i) {
+      const QString caption = view->headerItem()->text(i);
+      if (QString c = cut(caption, headerFm.horizontalAdvance(caption) + margin, view->header()->sectionSize(i));
+          !c.isEmpty())
+        return c;
+    }
+  }
   return {};
 }
 
+// Captions known to be cut where the window's font is Liberation Sans 8 pt: the RxPDO data edit's
+// eight zero bytes need 233 pixels, and the edit's bounds leave 229 for its text.
+const QStringList kKnownCut = {QStringLiteral("edRxPdoData")};
+
+// Both texts the version label shows after start-up: the open bus, and the longest reason of a
+// failed open, which wraps.
+const std::function<void(FakeDriver&)> kStartUps[] = {
+    [](FakeDriver&) {},
+    [](FakeDriver& d) { d.openResult = can::kErrBitRate; },
+};
+
 using MainWindow = WindowTest;
 
-TEST_F(MainWindow, EveryControlHasItsNameKindCaptionAndBounds) {
-  auto& w = open();
-  EXPECT_EQ(w.windowTitle(), "Travik Busprobe V2.2");
-  EXPECT_EQ(w.size(), QSize(832, 716));
-  for (const auto& row : kControls) {
-    SCOPED_TRACE(row.name);
-    auto* control = w.findChild<QWidget*>(QString::fromLatin1(row.name));
-    ASSERT_NE(control, nullptr);
-    EXPECT_STREQ(control->metaObject()->className(), row.kind);
-    EXPECT_EQ(captionOf(control), QString::fromLatin1(row.caption));
-    if (qobject_cast<QLabel*>(control) != nullptr) {
-      // Labels size themselves to their text: never smaller than designed, never moved.
-      EXPECT_EQ(control->pos(), QPoint(row.left, row.top));
-      EXPECT_GE(control->width(), row.width);
-      EXPECT_GE(control->height(), row.height);
-      EXPECT_GE(control->width(), control->sizeHint().width());
-    } else {
-      EXPECT_EQ(control->geometry(), QRect(row.left, row.top, row.width, row.height));
-    }
-    if (row.tab < 0) {
-      EXPECT_EQ(control->focusPolicy() & Qt::TabFocus, 0);
+TEST_F(MainWindow, EveryControlIsNamedForItsKindAndShowsItsCaptionsWhole) {
+  for (const auto& startUp : kStartUps) {
+    auto& w = open(startUp);
+    SCOPED_TRACE(w.lblVersion->text().toStdString());
+    for (QWidget* control : controlsOf(w)) {
+      SCOPED_TRACE(nameOf(control));
+      const QString pattern = namePattern(control);
+      ASSERT_FALSE(pattern.isEmpty()) << control->metaObject()->className();
+      EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(control->objectName()).hasMatch());
+      if (!kKnownCut.contains(control->objectName())) {
+        EXPECT_EQ(clippedCaption(control).toStdString(), "");
+      }
     }
   }
 }
 
-TEST_F(MainWindow, TabOrderFollowsTheNumbers) {
-  auto& w = open();
-  std::vector<const ControlRow*> focusable;
-  for (const auto& row : kControls)
-    if (row.tab >= 0) focusable.push_back(&row);
-  std::sort(focusable.begin(), focusable.end(), [](auto* a, auto* b) { return a->tab < b->tab; });
-  for (std::size_t i = 0; i + 1 < focusable.size(); ++i) {
-    SCOPED_TRACE(focusable[i]->name);
-    auto* control = w.findChild<QWidget*>(QString::fromLatin1(focusable[i]->name));
-    QWidget* next = control->nextInFocusChain();
-    while (next != nullptr && next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
-    // Focus proxies of composite widgets (the views' viewports) are skipped by name.
-    while (next != nullptr && next->objectName().isEmpty()) next = next->nextInFocusChain();
-    ASSERT_NE(next, nullptr);
-    EXPECT_EQ(next->objectName(), QString::fromLatin1(focusable[i + 1]->name));
+TEST_F(MainWindow, EveryControlLiesInTheClientAreaAndOverlapsNoOther) {
+  for (const auto& startUp : kStartUps) {
+    auto& w = open(startUp);
+    SCOPED_TRACE(w.lblVersion->text().toStdString());
+    const std::vector<QWidget*> controls = controlsOf(w);
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+      EXPECT_TRUE(w.rect().contains(controls[i]->geometry())) << nameOf(controls[i]);
+      for (std::size_t j = i + 1; j < controls.size(); ++j)
+        EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+            << nameOf(controls[i]) << " and " << nameOf(controls[j]);
+    }
   }
+}
+
+TEST_F(MainWindow, TabVisitsEveryFocusableControlOnceInTheLayoutsOrder) {
+  auto& w = open();
+  w.show();
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  QStringList order;
+  for (const char* name : kTabOrder) order << QString::fromLatin1(name);
+  QStringList focusable;
+  for (QWidget* control : controlsOf(w))
+    if ((control->focusPolicy() & Qt::TabFocus) != 0) focusable << control->objectName();
+  focusable.sort();
+  QStringList sortedOrder = order;
+  sortedOrder.sort();
+  EXPECT_EQ(focusable, sortedOrder) << "the controls that take focus by Tab are those with a tab number";
+  w.tvSDO->setFocus();
+  for (qsizetype step = 1; step <= order.size(); ++step) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), order[step % order.size()]) << "Tab number " << step;
+  }
+}
+
+TEST_F(MainWindow, TheWindowItsBigViewsAndTheNmtButtonsHoldTheirPlaces) {
+  auto& w = open();
+  EXPECT_EQ(w.windowTitle(), "Travik Busprobe V2.2");
+  EXPECT_EQ(w.size(), QSize(832, 716));
+  const std::pair<QWidget*, QRect> anchors[] = {
+      {w.tvSDO, {8, 96, 401, 561}},     {w.lvReceived, {416, 96, 401, 281}}, {w.btnStart, {16, 680, 75, 25}},
+      {w.btnPreOper, {104, 680, 81, 25}}, {w.btnStop, {200, 680, 75, 25}},   {w.btnResetNode, {288, 680, 75, 25}},
+  };
+  for (const auto& [control, bounds] : anchors) EXPECT_EQ(control->geometry(), bounds) << nameOf(control);
 }
 
 TEST_F(MainWindow, ListViewsHaveTheirColumns) {
@@ -271,16 +337,12 @@ TEST_F(MainWindow, TheClosedSpeedBoxIgnoresWheelArrowsAndTyping) {
   }
 }
 
-TEST_F(MainWindow, SpeedCloseUpWithoutSelectionChangesNothing) {
+TEST_F(MainWindow, EveryBitRateRowOpensWithItsCodeAndNoRowOpensNothing) {
   auto& w = open();
   w.cbSpeed->setCurrentIndex(-1);
   w.cbSpeedCloseUp();
   EXPECT_EQ(driver->closeCalls, 0);
   EXPECT_EQ(driver->openCalls, 1);
-}
-
-TEST_F(MainWindow, EveryBitRateRowOpensWithItsCode) {
-  auto& w = open();
   for (int i = 0; i < 9; ++i) {
     w.cbSpeed->setCurrentIndex(i);
     w.cbSpeedCloseUp();
@@ -393,15 +455,30 @@ TEST(DefaultErrorHandler, AppendsAPeriodOnlyAfterCharactersAboveIt) {
     EXPECT_EQ(app::defaultErrorText(QString::fromLatin1(row.message)), QString::fromLatin1(row.shown)) << row.message;
 }
 
-TEST(DefaultErrorHandler, GuardedHandlerShowsTheErrorWithCaptionBusprobe) {
+TEST(MessageBoxes, GuardedShowsTheErrorsOwnMessageInTheBoxOfItsKind) {
+  struct Row {
+    app::MessageKind kind;
+    const char* caption;
+    const char* text;
+  };
+  const Row rows[] = {
+      {app::MessageKind::Error, "Error", "'abc' is not a valid floating point value"},
+      {app::MessageKind::UnsupportedType, "Unsupported type", "'abc' is not a valid floating point value"},
+      {app::MessageKind::Default, "Busprobe", "'abc' is not a valid floating point value."},
+  };
   std::vector<ShownMessage> shown;
   app::setMessageSink([&](app::MessageKind k, const QString& c, const QString& t) { shown.push_back({k, c, t}); });
-  app::guarded([] { throw bp::Error("'abc' is not a valid floating point value"); });
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.caption);
+    shown.clear();
+    EXPECT_TRUE(app::guarded(row.kind, [] {}));
+    EXPECT_FALSE(app::guarded(row.kind, [] { throw bp::Error("'abc' is not a valid floating point value"); }));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].kind, row.kind);
+    EXPECT_EQ(shown[0].caption, row.caption);
+    EXPECT_EQ(shown[0].text, row.text);
+  }
   app::resetMessageSink();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].kind, app::MessageKind::Default);
-  EXPECT_EQ(shown[0].caption, "Busprobe");
-  EXPECT_EQ(shown[0].text, "'abc' is not a valid floating point value.");
 }
 
 TEST(TextFromBytes, ShowsUtf8AsUtf8AndOtherBytesAsLatin1) {

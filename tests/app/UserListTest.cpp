@@ -244,21 +244,5 @@ TEST_F(UserList, ShutDownWritesTheListInUseToTheDefaultFile) {
   EXPECT_EQ(names(again), (QStringList{"2", "3", "1"}));
 }
 
-TEST_F(UserList, AnUnreadableDefaultFileIsReportedAndKeptAsBackup) {
-  QFile bad(path("SDOList.bin"));
-  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-  bad.write(QByteArray(1000, 'x'));
-  bad.close();
-  open();
-  ASSERT_FALSE(startupMessages.empty());
-  EXPECT_EQ(startupMessages.back().caption, "Error");
-  EXPECT_TRUE(startupMessages.back().text.startsWith("SDOList.bin could not be loaded: Wrong file size\n"))
-      << startupMessages.back().text.toStdString();
-  input.reset();
-  window.reset();
-  EXPECT_EQ(QFileInfo(path("SDOList.bin.bak")).size(), 1000);
-  EXPECT_EQ(QFileInfo(path("SDOList.bin")).size(), 0);
-}
-
 }  // namespace
 }  // namespace bp::test

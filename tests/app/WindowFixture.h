@@ -50,7 +50,10 @@ class WindowTest : public ::testing::Test {
   }
 
   // Creates the window (runs the start-up sequence) on a fake driver prepared by `prepare`.
+  // A window already open is closed first (its shut-down runs).
   app::TfrmBPX& open(std::function<void(FakeDriver&)> prepare = {}) {
+    input.reset();
+    window.reset();
     auto fake = std::make_unique<FakeDriver>();
     driver = fake.get();
     if (prepare) prepare(*fake);
