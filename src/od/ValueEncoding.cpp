@@ -59,6 +59,21 @@ std::int64_t integerOf(const ObjectEntry& e) noexcept {
   return static_cast<std::uint32_t>(e.value);
 }
 
+std::uint64_t loadLittleEndian(std::string_view bytes, std::size_t size) noexcept {
+  std::uint64_t bits = 0;
+  for (std::size_t i = 0; i < size && i < bytes.size(); ++i)
+    bits |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+  return bits;
+}
+
+// The integer of `size` bytes, sign-extended for a signed type.
+std::int64_t integerFrom(std::int8_t type, std::string_view bytes, std::size_t size) noexcept {
+  const std::uint64_t bits = loadLittleEndian(bytes, size);
+  const unsigned unused = 64u - 8u * static_cast<unsigned>(size);
+  if (isSignedType(type) && unused != 0) return static_cast<std::int64_t>(bits << unused) >> unused;
+  return static_cast<std::int64_t>(bits);
+}
+
 }  // namespace
 
 std::size_t fixedSize(std::int8_t t) noexcept {
@@ -94,8 +109,28 @@ std::string entryBytes(const ObjectEntry& e) {
   if (e.dataType == kReal32) return littleEndian(std::bit_cast<std::uint32_t>(static_cast<float>(e.realValue)), 4);
   if (e.dataType == kReal64) return littleEndian(std::bit_cast<std::uint64_t>(e.realValue), 8);
   if (e.dataType == kUnicodeString) return utf8ToUtf16le(e.textValue).value_or(std::string());
-  if (e.dataType == kVisibleString || isByteType(e.dataType)) return e.textValue;
-  return {};
+  if (e.dataType == kVisibleString || (isByteType(e.dataType) && e.dataType != kDomain)) return e.textValue;
+  return {};  // DOMAIN: the entry holds only its first bytes
+}
+
+void storeValueBytes(ObjectEntry& e, std::string_view bytes, std::size_t totalSize) {
+  const std::size_t size = fixedSize(e.dataType);
+  if (isWideInteger(e.dataType)) {
+    e.value64 = integerFrom(e.dataType, bytes, size);
+  } else if (isIntegerType(e.dataType)) {
+    e.value = static_cast<std::int32_t>(integerFrom(e.dataType, bytes, e.dataType == kBoolean ? 1 : size));
+  } else if (e.dataType == kReal32) {
+    e.realValue = std::bit_cast<float>(static_cast<std::uint32_t>(loadLittleEndian(bytes, 4)));
+  } else if (e.dataType == kReal64) {
+    e.realValue = std::bit_cast<double>(loadLittleEndian(bytes, 8));
+  } else if (e.dataType == kUnicodeString) {
+    e.textValue = utf16leToUtf8(bytes);
+  } else if (e.dataType == kDomain) {
+    e.value64 = static_cast<std::int64_t>(totalSize);
+    e.textValue.assign(bytes.substr(0, kDomainShownBytes));
+  } else if (e.dataType == kVisibleString || isByteType(e.dataType)) {
+    e.textValue.assign(bytes);
+  }
 }
 
 std::string editText(const ObjectEntry& e, char decimalSep) {

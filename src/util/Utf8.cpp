@@ -99,6 +99,7 @@ std::string utf16leToUtf8(std::string_view bytes) {
   std::string out;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     const unsigned unit = unitAt(i);
+    if (unit == 0) break;  // a terminator ends the text
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
       const unsigned low = unitAt(i + 2);
       if (low >= 0xDC00 && low <= 0xDFFF) {

@@ -46,12 +46,17 @@ TEST(TypedBytes, EachTypeInItsOwnForm) {
   }
 }
 
-TEST(TypedBytes, TheEditorsTextOfAValueSendsTheValuesBytes) {
+TEST(TypedBytes, TheEditorsTextOfAValueSendsTheValuesBytesAndStoresBack) {
   ObjectEntry e;
   const auto check = [&e](std::int8_t type) {
     e.dataType = type;
     SCOPED_TRACE(editText(e, ','));
-    EXPECT_EQ(typedBytes(type, editText(e, ','), ','), entryBytes(e));
+    const std::string bytes = entryBytes(e);
+    EXPECT_EQ(typedBytes(type, editText(e, ','), ','), bytes);
+    ObjectEntry back;
+    back.dataType = type;
+    storeValueBytes(back, bytes, bytes.size());
+    EXPECT_EQ(entryBytes(back), bytes);
     EXPECT_EQ(entryBytes(e).size(), fixedSize(type) != 0 ? fixedSize(type) : entryBytes(e).size());
   };
   e.value = -7;
@@ -71,12 +76,19 @@ TEST(TypedBytes, TheEditorsTextOfAValueSendsTheValuesBytes) {
   EXPECT_EQ(utf16leToUtf8(entryBytes(e)), e.textValue);
   e.textValue = std::string("\x00\xFF\x10", 3);
   check(kOctetString);
+
+  ObjectEntry domain;
+  domain.dataType = kDomain;
+  storeValueBytes(domain, std::string(20, '\x5A'), 65536);
+  EXPECT_EQ(domain.value64, 65536);
+  EXPECT_EQ(domain.textValue.size(), kDomainShownBytes);
 }
 
 TEST(TypedBytes, Utf16FromANodeReadsEvenWhenBroken) {
   EXPECT_EQ(utf16leToUtf8(std::string("\x3D\xD8\x00\xDE", 4)), "\xF0\x9F\x98\x80");
   EXPECT_EQ(utf16leToUtf8(std::string("\x00\xD8\x41\x00", 4)), "\xEF\xBF\xBD" "A");  // lone surrogate
   EXPECT_EQ(utf16leToUtf8(std::string("\x41\x00\x42", 3)), "A");                       // odd last byte
+  EXPECT_EQ(utf16leToUtf8(std::string("\x41\x00\x00\x00\x42\x00", 6)), "A");           // terminator
 }
 
 }  // namespace
