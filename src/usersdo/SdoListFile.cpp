@@ -1,7 +1,6 @@
 #include "usersdo/SdoListFile.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstdio>
 #include <limits>
@@ -12,20 +11,10 @@
 #include "util/LittleEndian.h"
 #include "util/Utf8.h"
 
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace bp::usersdo {
 namespace {
 
 static_assert(sizeof(double) == 8 && std::numeric_limits<double>::is_iec559);
-
-[[noreturn]] void fail(const char* what, const std::string& path, const std::string& reason) {
-  throw Error(std::string(what) + " \"" + fileio::nativePath(path) + "\". " + reason);
-}
 
 // A text field: the bytes up to the first terminator, at most the field's size less one, never
 // ending inside a UTF-8 character.
@@ -42,56 +31,6 @@ std::string_view getText(const std::uint8_t* field) noexcept {
   std::size_t n = 0;
   while (n < N && field[n] != 0) ++n;
   return {reinterpret_cast<const char*>(field), n};
-}
-
-// A name for the temporary file next to `path`, unique within this process and among processes.
-std::string temporaryName(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-#if defined(_WIN32)
-  const long pid = static_cast<long>(_getpid());
-#else
-  const long pid = static_cast<long>(::getpid());
-#endif
-  char suffix[48];
-  std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%u", pid, counter.fetch_add(1) + 1);
-  return path + suffix;
-}
-
-// Writes `bytes` as the new content of `path`: to a fresh temporary file next to it first, then
-// renamed over `path` once every byte is written and on the disk. The temporary file never
-// survives a failure, and `path` is either the old file or the complete new one.
-void writeFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes) {
-  const std::string tmp = temporaryName(path);
-  bool created = false;
-  try {
-    {
-      fileio::File file = fileio::File::createNew(tmp);  // never reuses an existing file
-      created = true;
-      file.writeAll(bytes);
-      file.flushToDisk();
-      file.close();
-    }
-    fileio::replaceFile(tmp, path);
-  } catch (const fileio::SystemError& e) {
-    if (created) fileio::removeFile(tmp);
-    fail("Cannot create file", path, e.what());
-  }
-  fileio::syncFolderOf(path);
-}
-
-// The whole content of the file at `path`.
-std::vector<std::uint8_t> readWholeFile(const std::string& path) {
-  fileio::File file;
-  try {
-    file = fileio::File::openForReading(path);
-  } catch (const fileio::SystemError& e) {
-    fail("Cannot open file", path, e.what());
-  }
-  try {
-    return file.readAll();
-  } catch (const fileio::SystemError& e) {
-    fail("Cannot read file", path, e.what());
-  }
 }
 
 // The default-text field: the default text, but the value for UNICODE_STRING and OCTET_STRING
@@ -189,19 +128,19 @@ UserSdoList decodeUserSdoList(std::span<const std::uint8_t> bytes) {
 
 void SaveUserSdoList(const std::string& path, const UserSdoList& list) {
   const std::vector<std::uint8_t> bytes = encodeUserSdoList(list);
-  writeFileReplacing(path, bytes);
+  fileio::writeFileReplacing(path, bytes);
 }
 
 UserSdoList LoadUserSdoList(const std::string& path) {
-  const std::vector<std::uint8_t> bytes = readWholeFile(path);
+  const std::vector<std::uint8_t> bytes = fileio::readWholeFile(path);
   return decodeUserSdoList(bytes);
 }
 
 bool fileExists(const std::string& path) noexcept { return fileio::exists(path); }
 
 void backUpFile(const std::string& path, const std::string& backupPath) {
-  const std::vector<std::uint8_t> bytes = readWholeFile(path);
-  writeFileReplacing(backupPath, bytes);
+  const std::vector<std::uint8_t> bytes = fileio::readWholeFile(path);
+  fileio::writeFileReplacing(backupPath, bytes);
 }
 
 }  // namespace bp::usersdo

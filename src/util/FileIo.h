@@ -52,6 +52,18 @@ void syncFolderOf(const std::string& path) noexcept;
 // True when something exists at `path`.
 bool exists(const std::string& path) noexcept;
 
+// Writes `bytes` as the new content of `path`: to a fresh temporary file next to it first, then
+// renamed over `path` once every byte is written and on the disk. The temporary file never
+// survives a failure, and `path` is either the old file or the complete new one. Throws bp::Error
+// "Cannot create file "<path>". <reason>".
+void writeFileReplacing(const std::string& path, std::span<const std::uint8_t> bytes);
+// The whole content of the file at `path`. Throws bp::Error "Cannot open file "<path>". <reason>"
+// or "Cannot read file ...".
+std::vector<std::uint8_t> readWholeFile(const std::string& path);
+
+// This process's ID (FileIoPosix.cpp, FileIoWin.cpp).
+long processId() noexcept;
+
 // `path` as the system writes paths: backslashes for slashes on Windows, unchanged elsewhere.
 std::string nativePath(std::string path);
 

@@ -99,4 +99,6 @@ bool exists(const std::string& path) noexcept {
 
 std::string nativePath(std::string path) { return path; }
 
+long processId() noexcept { return static_cast<long>(::getpid()); }
+
 }  // namespace bp::fileio

@@ -130,4 +130,6 @@ std::string windowsErrorText(unsigned long code) {
   return out.empty() ? "Windows error " + std::to_string(code) : out;
 }
 
+long processId() noexcept { return static_cast<long>(GetCurrentProcessId()); }
+
 }  // namespace bp::fileio
