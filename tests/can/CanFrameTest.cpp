@@ -36,7 +36,7 @@ TEST(CanFrameRecord, DecodeKeepsPaddingBytes) {
 }
 
 TEST(FrameTextNotation, ParsesDataRemoteAndEmptyFrames) {
-  EXPECT_EQ(test::frameText(test::frame("605#2B.40.60.00.34.12.00.00")), "605#2B40600034120000");
+  EXPECT_EQ(test::norm("605#2B.40.60.00.34.12.00.00"), "605#2B40600034120000");
   const CanFrame remote = test::frame("705#R");
   EXPECT_EQ(remote.type, kMsgRemote);
   EXPECT_EQ(remote.len, 0);

@@ -7,13 +7,13 @@
 #include <utility>
 #include <vector>
 
-#include "e2e/BusRig.h"
+#include "e2e/SimNodeRig.h"
 #include "od/ValueText.h"
 
-namespace bp::e2e {
+namespace bp::test {
 namespace {
 
-using SdoOnBus = BusRig;
+using SdoOnBus = SimNodeRig;
 
 // Bytes a value of an integer data type (1..7) travels in.
 std::uint32_t lowBytesMask(std::int8_t dataType) {
@@ -248,4 +248,4 @@ TEST_F(SdoOnBus, AnotherSelectedNodeTimesOutAndTheDriveAnswersAgainWhenReselecte
 }
 
 }  // namespace
-}  // namespace bp::e2e
+}  // namespace bp::test

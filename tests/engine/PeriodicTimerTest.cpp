@@ -7,23 +7,15 @@
 #include <chrono>
 #include <thread>
 
+#include "support/Wait.h"
+
 namespace bp::engine {
 using namespace bp::can;
 namespace {
 
 using namespace std::chrono_literals;
 using SteadyTime = std::chrono::steady_clock;
-
-// Waits (up to `limit`) until `done` holds; true when it did.
-template <class Pred>
-bool waitFor(Pred done, std::chrono::milliseconds limit) {
-  const auto end = SteadyTime::now() + limit;
-  while (!done()) {
-    if (SteadyTime::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using test::waitUntil;
 
 TEST(PeriodicTimer, RunsAboutOncePerMillisecond) {
   PeriodicTimer timer;
@@ -45,7 +37,7 @@ TEST(PeriodicTimer, FirstRunComesOnePeriodAfterStart) {
   timer.start(200, [&] { ran.store(true); });
   std::this_thread::sleep_for(50ms);
   EXPECT_FALSE(ran.load());
-  EXPECT_TRUE(waitFor([&] { return ran.load(); }, 2000ms));
+  EXPECT_TRUE(waitUntil([&] { return ran.load(); }, 2000ms));
 }
 
 TEST(PeriodicTimer, WakeRunsTheRoutineEarly) {
@@ -54,10 +46,10 @@ TEST(PeriodicTimer, WakeRunsTheRoutineEarly) {
   ASSERT_TRUE(timer.start(10'000, [&] { runs.fetch_add(1); }));
   const auto t0 = SteadyTime::now();
   timer.wake();
-  ASSERT_TRUE(waitFor([&] { return runs.load() == 1; }, 5000ms));
+  ASSERT_TRUE(waitUntil([&] { return runs.load() == 1; }, 5000ms));
   EXPECT_LT(SteadyTime::now() - t0, 5s);  // long before the 10 s period
   timer.wake();
-  ASSERT_TRUE(waitFor([&] { return runs.load() == 2; }, 5000ms));
+  ASSERT_TRUE(waitUntil([&] { return runs.load() == 2; }, 5000ms));
   timer.stop();
 }
 
@@ -72,7 +64,7 @@ TEST(PeriodicTimer, EarlyRunDoesNotPostponeTheNextDeadline) {
   });
   std::this_thread::sleep_for(200ms);
   timer.wake();  // an early run at ~200 ms
-  ASSERT_TRUE(waitFor([&] { return runs.load() >= 2; }, 5000ms));
+  ASSERT_TRUE(waitUntil([&] { return runs.load() >= 2; }, 5000ms));
   timer.stop();
   // The regular run still comes at ~1000 ms, not 1000 ms after the early one (~1200 ms).
   EXPECT_GE(secondRunMs.load(), 1000);
@@ -90,7 +82,7 @@ TEST(PeriodicTimer, StopJoinsAndNoRunFollows) {
     runs.fetch_add(1);
     inside.store(false);
   });
-  ASSERT_TRUE(waitFor([&] { return runs.load() >= 3; }, 5000ms));
+  ASSERT_TRUE(waitUntil([&] { return runs.load() >= 3; }, 5000ms));
   timer.stop();
   overlapped = inside.load();  // stop() returned: no run is in progress
   const int after = runs.load();
@@ -109,11 +101,11 @@ TEST(PeriodicTimer, StartsOnceAndRestartsAfterStop) {
   EXPECT_TRUE(timer.start(1, [&] { first.fetch_add(1); }));
   EXPECT_FALSE(timer.start(1, [&] { second.fetch_add(1); }));  // already running
   EXPECT_TRUE(timer.running());
-  ASSERT_TRUE(waitFor([&] { return first.load() > 0; }, 5000ms));
+  ASSERT_TRUE(waitUntil([&] { return first.load() > 0; }, 5000ms));
   timer.stop();
   timer.stop();  // a no-op
   EXPECT_TRUE(timer.start(1, [&] { second.fetch_add(1); }));
-  ASSERT_TRUE(waitFor([&] { return second.load() > 0; }, 5000ms));
+  ASSERT_TRUE(waitUntil([&] { return second.load() > 0; }, 5000ms));
   timer.stop();
   EXPECT_GT(second.load(), 0);
 }
@@ -123,7 +115,7 @@ TEST(PeriodicTimer, DestructorStopsTheThread) {
   {
     PeriodicTimer timer;
     timer.start(1, [&] { runs.fetch_add(1); });
-    ASSERT_TRUE(waitFor([&] { return runs.load() > 0; }, 5000ms));
+    ASSERT_TRUE(waitUntil([&] { return runs.load() > 0; }, 5000ms));
   }
   const int after = runs.load();
   std::this_thread::sleep_for(10ms);

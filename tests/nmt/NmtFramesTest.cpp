@@ -34,7 +34,7 @@ TEST(NmtCommandFrame, EveryCommandForNodes0_5_127) {
   for (const auto& c : kCommands) {
     SCOPED_TRACE(c.name);
     const can::CanFrame f = nmtCommandFrame(c.cs, c.node);
-    EXPECT_EQ(test::frameText(f), test::frameText(test::frame(c.frame)));
+    EXPECT_EQ(test::frameText(f), test::norm(c.frame));
     // The whole record, not only the bytes inside the length, must be as cleared.
     EXPECT_EQ(f, test::frame(c.frame));
     EXPECT_EQ(f.type, can::kMsgData);

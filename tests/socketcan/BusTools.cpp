@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -135,6 +137,44 @@ ProgramResult runProgram(const std::vector<std::string>& argv, std::chrono::mill
   if (result.status < 0) child.stop(SIGKILL, 2000ms);
   result.output = child.output();
   return result;
+}
+
+bool NodeProgramProcess::built() { return ::access(BUSPROBE_NODE_PROGRAM, X_OK) == 0; }
+
+bool NodeProgramProcess::start() {
+  m_process = std::make_unique<ChildProcess>(
+      std::vector<std::string>{BUSPROBE_NODE_PROGRAM, "--channel", kVcan, "--node", "5"});
+  if (!m_process->started()) {
+    ADD_FAILURE() << "busprobe-node did not start";
+    return false;
+  }
+  const auto line = m_process->readLine(10s);
+  if (!line) {
+    ADD_FAILURE() << "busprobe-node said nothing: " << m_process->output();
+    return false;
+  }
+  const bool expected = line->rfind("busprobe-node: node 5 on vcan0 at 500 kbit/s, ", 0) == 0 &&
+                        line->find(" objects from built-in drv17-ka.eds") != std::string::npos;
+  EXPECT_TRUE(expected) << *line;
+  return expected;
+}
+
+void NodeProgramProcess::stop() {
+  if (!m_process) return;
+  EXPECT_EQ(m_process->stop(SIGTERM, 5s), 0);
+  EXPECT_NE(m_process->output().find("busprobe-node: stopped (SIGTERM)"), std::string::npos) << m_process->output();
+  m_process.reset();
+}
+
+std::uint32_t readWithin(can::CanDriver& driver, can::CanFrame& f, std::chrono::milliseconds limit) {
+  const auto until = Steady::now() + limit;
+  for (;;) {
+    const std::uint32_t r = driver.read(f);
+    const bool probe = r == can::kOk && f.type == can::kMsgExtended && f.id == CanDump::kProbeId;
+    if (r != can::kErrQueueEmpty && !probe) return r;
+    if (r == can::kErrQueueEmpty && Steady::now() >= until) return r;
+    if (r == can::kErrQueueEmpty) std::this_thread::sleep_for(100us);
+  }
 }
 
 int cansend(std::string_view text) {

@@ -6,10 +6,13 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "can/CanDriver.h"
 
 namespace bp::test {
 
@@ -65,6 +68,28 @@ struct ProgramResult {
 // Runs a program to its end (at most `limit`; it is killed after that).
 ProgramResult runProgram(const std::vector<std::string>& argv,
                          std::chrono::milliseconds limit = std::chrono::milliseconds(20000));
+
+// busprobe-node (the program the build made) as node 5 on vcan0, serving its built-in sample EDS,
+// as a child process.
+class NodeProgramProcess {
+ public:
+  // False when the program is not there (the tests that need it skip).
+  static bool built();
+  // Starts it and waits for the line it prints once it serves. False, with the reason added to the
+  // test's failures, when that line does not come or reads otherwise.
+  bool start();
+  // The program's own way out: SIGTERM, a last line, status 0 (a failure of the test otherwise).
+  void stop();
+  std::string output() { return m_process ? m_process->output() : std::string(); }
+
+ private:
+  std::unique_ptr<ChildProcess> m_process;
+};
+
+// Reads with the driver until a frame comes (candump's probes left out) or `limit` passes; the
+// driver's last result.
+std::uint32_t readWithin(can::CanDriver& driver, can::CanFrame& f,
+                         std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
 
 // `cansend vcan0 TEXT`: the exit status (0 when the frame was sent).
 int cansend(std::string_view text);

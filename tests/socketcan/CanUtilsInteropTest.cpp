@@ -7,7 +7,6 @@
 #include <array>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "can/BitRate.h"
@@ -21,15 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::uint16_t k500k = can::kBitRateTable[can::kDefaultBitRateIndex].code;
-
-// Reads until a frame comes or `limit` passes.
-std::uint32_t readWithin(can::SocketCanDriver& d, can::CanFrame& f, std::chrono::milliseconds limit = 2000ms) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  std::uint32_t r;
-  while ((r = d.read(f)) == can::kErrQueueEmpty && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(200us);
-  return r;
-}
 
 class CanUtils : public ::testing::Test {
  protected:

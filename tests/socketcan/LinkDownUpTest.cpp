@@ -9,6 +9,7 @@
 #include "nmt/NmtFrames.h"
 #include "nmt/RxPdo.h"
 #include "socketcan/VcanSession.h"
+#include "support/ErrorText.h"
 
 namespace bp::test {
 namespace {
@@ -16,27 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char* kSendFailed = "Error sending message, errorcode = 1024";
-
-// Reads until a frame other than candump's probes comes or `limit` passes.
-std::uint32_t readWithin(can::CanDriver& d, can::CanFrame& f, std::chrono::milliseconds limit = 2000ms) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    const std::uint32_t r = d.read(f);
-    if (r == can::kOk && !(f.type == can::kMsgExtended && f.id == CanDump::kProbeId)) return r;
-    if (r != can::kOk && r != can::kErrQueueEmpty) return r;
-    if (r == can::kErrQueueEmpty && std::chrono::steady_clock::now() >= until) return r;
-    if (r == can::kErrQueueEmpty) std::this_thread::sleep_for(200us);
-  }
-}
-
-std::string errorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return {};
-}
 
 class LinkDownUp : public VcanSession {
  protected:

@@ -1,17 +1,16 @@
 // Busprobe's SDO engine, reader and NMT senders on vcan0 against the built busprobe-node program
 // (node 5, its built-in sample EDS), running as a process of its own; candump listens in where
 // the exact conversation matters.
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "nmt/NmtFrames.h"
 #include "od/ValueText.h"
 #include "socketcan/VcanSession.h"
+#include "support/Wait.h"
 
 namespace bp::test {
 namespace {
@@ -21,29 +20,19 @@ using namespace std::chrono_literals;
 class NodeProgram : public VcanSession {
  protected:
   void SetUp() override {
-    if (::access(BUSPROBE_NODE_PROGRAM, X_OK) != 0) GTEST_SKIP() << "no busprobe-node at " BUSPROBE_NODE_PROGRAM;
+    if (!NodeProgramProcess::built()) GTEST_SKIP() << "no busprobe-node at " BUSPROBE_NODE_PROGRAM;
     VcanSession::SetUp();
     if (HasFatalFailure()) return;
-    node = std::make_unique<ChildProcess>(
-        std::vector<std::string>{BUSPROBE_NODE_PROGRAM, "--channel", kVcan, "--node", "5"});
-    ASSERT_TRUE(node->started());
-    const auto line = node->readLine(10s);
-    ASSERT_TRUE(line.has_value()) << "busprobe-node said nothing: " << node->output();
-    EXPECT_EQ(line->rfind("busprobe-node: node 5 on vcan0 at 500 kbit/s, ", 0), 0u) << *line;
-    EXPECT_NE(line->find(" objects from built-in drv17-ka.eds"), std::string::npos) << *line;
+    ASSERT_TRUE(node.start());
     ASSERT_TRUE(waitForStored("705#00")) << "boot-up of the node";
   }
 
   void TearDown() override {
-    if (node) {
-      // The program's own way out: SIGTERM, a last line, status 0.
-      EXPECT_EQ(node->stop(SIGTERM, 5s), 0);
-      EXPECT_NE(node->output().find("busprobe-node: stopped (SIGTERM)"), std::string::npos) << node->output();
-    }
+    node.stop();
     VcanSession::TearDown();
   }
 
-  std::unique_ptr<ChildProcess> node;
+  NodeProgramProcess node;
 };
 
 struct Reading {
@@ -133,49 +122,9 @@ TEST_F(NodeProgram, RefusalsOfTheProgramBecomeAbortMessages) {
   EXPECT_EQ(read(0x1000, 0).value, 0x00020192);
 }
 
-TEST_F(NodeProgram, NmtResetBootsTheProgramAgain) {
-  write(0x2000, 1, 5000);
-  ASSERT_EQ(read(0x2000, 1).value, 5000);
-  drainRing();
-  const std::size_t mark = stored.size();
-  nmt::sendNmtCommand(*session.driver, canopen::kNmtResetNode, kNode);
-  ASSERT_TRUE(waitForStored("705#00", mark)) << "boot-up after the reset";
-  EXPECT_EQ(storedTexts(mark), std::vector<std::string>{norm("705#00")});
-  EXPECT_EQ(read(0x2000, 1).value, 6000) << "the application reset restores the default";
-}
+TEST_F(NodeProgram, NmtResetsBootTheProgramAgain) { expectNmtResetsBootTheNodeAgain(); }
 
-struct StateStep {
-  const char* name;
-  int nmtCommand;        // -1: none
-  std::uint8_t state;    // the node's state in its guarding answer
-  const char* tpdo1;     // the answer to SYNC, "" for none
-};
-
-TEST_F(NodeProgram, GuardingAndSyncFollowTheNmtCommands) {
-  const StateStep steps[] = {
-      {"pre-operational after boot-up", -1, 0x7F, ""},
-      {"operational", canopen::kNmtStart, 0x05, "185#40.00.00.00.00.00"},
-      {"stopped", canopen::kNmtStop, 0x04, ""},
-      {"pre-operational", canopen::kNmtPreOperational, 0x7F, ""},
-  };
-  std::uint8_t toggle = 0x00;  // bit 7 of the guarding answers alternates, 0 first
-  for (const StateStep& s : steps) {
-    SCOPED_TRACE(s.name);
-    drainRing();
-    const std::size_t mark = stored.size();
-    if (s.nmtCommand >= 0) nmt::sendNmtCommand(*session.driver, static_cast<std::uint8_t>(s.nmtCommand), kNode);
-    nmt::sendSync(*session.driver);
-    nmt::sendGuardRequest(*session.driver, kNode);
-    char guard[16];
-    std::snprintf(guard, sizeof guard, "705#%02X", s.state | toggle);
-    toggle ^= 0x80;
-    ASSERT_TRUE(waitForStored(guard, mark));
-    std::vector<std::string> expected;
-    if (*s.tpdo1 != '\0') expected.push_back(norm(s.tpdo1));
-    expected.push_back(norm(guard));
-    EXPECT_EQ(storedTexts(mark), expected);
-  }
-}
+TEST_F(NodeProgram, GuardingAndSyncFollowTheNmtCommands) { expectSyncAndGuardingFollowTheNmtCommands(); }
 
 // cangen floods vcan0 at full speed with one identifier while the session reads from the
 // program. Wired as the window wires it (a transfer's wait empties the ring into the monitor rows),
@@ -200,10 +149,7 @@ TEST_F(NodeProgram, ExpeditedReadsStayOnTimeWhileCangenFloodsTheBus) {
   ChildProcess cangen(
       {cangenProgram, kVcan, "-g", "0", "-I", "123", "-L", "8", "-D", "i", "-n", std::to_string(kFlood)});
   ASSERT_TRUE(cangen.started());
-  for (const auto until = std::chrono::steady_clock::now() + 10s;
-       floodCount() == 0 && std::chrono::steady_clock::now() < until;)
-    std::this_thread::sleep_for(1ms);
-  ASSERT_GT(floodCount(), 0u) << "no flood: " << cangen.output();
+  ASSERT_TRUE(waitUntil([&] { return floodCount() > 0; }, 10s)) << "no flood: " << cangen.output();
 
   int failed = 0;
   std::string firstFailure;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "can/BitRate.h"
+#include "socketcan/BusTools.h"
 #include "support/FrameText.h"
 
 namespace bp::can {
@@ -80,13 +81,7 @@ can_frame kernelFrame(canid_t id, std::initializer_list<std::uint8_t> bytes, std
   return k;
 }
 
-// Reads with the driver until a frame comes (the peer's frame needs a moment to arrive).
-std::uint32_t readWithin(SocketCanDriver& d, CanFrame& f, std::chrono::milliseconds limit = 2000ms) {
-  const auto end = Steady::now() + limit;
-  std::uint32_t r;
-  while ((r = d.read(f)) == kErrQueueEmpty && Steady::now() < end) std::this_thread::sleep_for(100us);
-  return r;
-}
+using test::readWithin;
 
 int openDescriptors() {
   int n = 0;

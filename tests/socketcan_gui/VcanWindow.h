@@ -1,51 +1,28 @@
-// The main window on a SocketCanDriver for vcan0, offscreen, in a fresh temporary working
-// directory that holds the sample EDS file (so the tree is filled at start-up) and no list file.
-// Message boxes are captured in `messages`.
+// The main window of the window tests (app/WindowFixture.h: offscreen, a fresh temporary working
+// directory, message boxes captured in `messages`) on a SocketCanDriver for vcan0, with the sample
+// EDS file in that directory so the tree is filled at start-up.
 #pragma once
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "app/BusprobeMain.h"
-#include "app/Messages.h"
-#include "app/frmInput1.h"
+#include "app/WindowFixture.h"
 #include "can/drivers/SocketCanDriver.h"
 #include "socketcan/BusTools.h"
 
 namespace bp::test {
 
-struct ShownMessage {
-  app::MessageKind kind;
-  QString caption;
-  QString text;
-};
-
-class VcanWindowTest : public ::testing::Test {
+class VcanWindowTest : public WindowTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(m_dir.isValid());
-    m_oldDir = QDir::currentPath();
-    QDir::setCurrent(m_dir.path());
-    ASSERT_TRUE(QFile::copy(QStringLiteral(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds"),
-                            m_dir.filePath(QStringLiteral("drv17-ka.eds"))));
-    QSettings(QStringLiteral("Travik"), QStringLiteral("Busprobe")).clear();
-    app::setMessageSink([this](app::MessageKind kind, const QString& caption, const QString& text) {
-      messages.push_back({kind, caption, text});
-    });
-  }
-  void TearDown() override {
-    input.reset();
-    window.reset();
-    app::resetMessageSink();
-    QDir::setCurrent(m_oldDir);
+    WindowTest::SetUp();
+    ASSERT_TRUE(QFile::copy(QStringLiteral(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds"), path("drv17-ka.eds")));
   }
 
   // Creates the window (runs the start-up sequence) on vcan0.
@@ -87,18 +64,10 @@ class VcanWindowTest : public ::testing::Test {
     }
   }
 
-  // The object node of the tree whose caption starts with `prefix` ("0x1000 "), or nullptr.
-  QTreeWidgetItem* treeNode(const QString& prefix) const {
-    for (int c = 0; c < window->tvSDO->topLevelItemCount(); ++c) {
-      QTreeWidgetItem* category = window->tvSDO->topLevelItem(c);
-      for (int o = 0; o < category->childCount(); ++o)
-        if (category->child(o)->text(0).startsWith(prefix)) return category->child(o);
-    }
-    return nullptr;
-  }
-  // Selects the node and presses the key (R, A or W) on the tree; the node's caption after it.
+  // Selects the object node whose caption starts with `prefix` ("0x1000 ") and presses the key
+  // (R, A or W) on the tree; the node's caption after it.
   QString pressOnNode(const QString& prefix, char16_t key) {
-    QTreeWidgetItem* node = treeNode(prefix);
+    QTreeWidgetItem* node = findNode(window->tvSDO, prefix);
     if (node == nullptr) {
       ADD_FAILURE() << "no tree node " << prefix.toStdString();
       return {};
@@ -107,15 +76,6 @@ class VcanWindowTest : public ::testing::Test {
     window->tvSDOKeyPress(QChar(key));
     return node->text(0);
   }
-
-  std::unique_ptr<app::TfrmBPX> window;
-  std::unique_ptr<app::TfrmInput> input;
-  std::vector<ShownMessage> messages;         // shown since start-up finished
-  std::vector<ShownMessage> startupMessages;  // shown during start-up
-
- private:
-  QTemporaryDir m_dir;
-  QString m_oldDir;
 };
 
 // For failure messages: the rows, one per line.

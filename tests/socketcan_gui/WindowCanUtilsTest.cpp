@@ -2,6 +2,8 @@
 // and what the window's buttons and timers send, candump prints exactly.
 #include <unistd.h>
 
+#include <QSignalSpy>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -165,7 +167,9 @@ TEST_F(WindowCanUtils, CandumpPrintsTheSdoRequestOfATreeRead) {
   EXPECT_EQ(dump.framesWithin(100ms), std::vector<std::string>{});
 }
 
-TEST_F(WindowCanUtils, SyncAndGuardTimersSendAtTheirPeriods) {
+// The period typed in becomes the timer's, every tick of the timer puts exactly one frame on the
+// bus, and after Stop the timer is off: checked tick by tick, not by counting over real time.
+TEST_F(WindowCanUtils, SyncAndGuardTimersSendOneFrameATickUntilStopped) {
   auto& w = open();
   CanDump dump;
   ASSERT_TRUE(dump.ready()) << dump.output();
@@ -173,21 +177,27 @@ TEST_F(WindowCanUtils, SyncAndGuardTimersSendAtTheirPeriods) {
     QLineEdit* edit;
     QPushButton* enable;
     QPushButton* stop;
+    QTimer* timer;
     const char* frame;
   };
-  const Timer timers[] = {{w.edSyncTime, w.btnEnableSync, w.btnStopSync, "080#"},
-                          {w.edGuardTime, w.btnEnableGuard, w.btnStopGuard, "705#R"}};
+  const Timer timers[] = {{w.edSyncTime, w.btnEnableSync, w.btnStopSync, w.tiSync, "080#"},
+                          {w.edGuardTime, w.btnEnableGuard, w.btnStopGuard, w.tiGuard, "705#R"}};
   for (const Timer& t : timers) {
     SCOPED_TRACE(t.frame);
+    QSignalSpy ticks(t.timer, &QTimer::timeout);
     t.edit->setText("25");
     t.enable->click();
-    QTest::qWait(300);
+    EXPECT_TRUE(t.timer->isActive());
+    EXPECT_EQ(t.timer->interval(), 25);
+    QElapsedTimer waited;
+    waited.start();
+    while (ticks.count() < 3 && waited.elapsed() < 5000) QTest::qWait(5);
     t.stop->click();
-    const std::vector<std::string> heard = dump.framesWithin(300ms);
-    // 300 ms at 25 ms: about 12, fewer when the emulated machine is slow, never many more.
-    EXPECT_GE(heard.size(), 3u);
-    EXPECT_LE(heard.size(), 14u);
-    for (const std::string& f : heard) EXPECT_EQ(f, t.frame);
+    EXPECT_FALSE(t.timer->isActive());
+    const auto count = static_cast<std::size_t>(ticks.count());
+    ASSERT_GE(count, 3u);
+    EXPECT_EQ(dump.frames(count), std::vector<std::string>(count, t.frame));
+    EXPECT_EQ(dump.framesWithin(100ms), std::vector<std::string>{});
   }
   EXPECT_TRUE(messages.empty());
 }

@@ -1,9 +1,5 @@
 // The window on vcan0 with the built busprobe-node program as node 5: reads and writes from the
 // tree, the node's frames in the monitor, and its boot-up after the Reset button.
-#include <signal.h>
-#include <unistd.h>
-
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,31 +8,24 @@
 namespace bp::test {
 namespace {
 
-using namespace std::chrono_literals;
-
 class WindowNodeProgram : public VcanWindowTest {
  protected:
   void SetUp() override {
-    if (::access(BUSPROBE_NODE_PROGRAM, X_OK) != 0) GTEST_SKIP() << "no busprobe-node at " BUSPROBE_NODE_PROGRAM;
+    if (!NodeProgramProcess::built()) GTEST_SKIP() << "no busprobe-node at " BUSPROBE_NODE_PROGRAM;
     VcanWindowTest::SetUp();
     if (HasFatalFailure()) return;
     open();
     ASSERT_TRUE(window->session().busOpen);
     // The node starts after the window, so the window sees its boot-up.
-    node = std::make_unique<ChildProcess>(
-        std::vector<std::string>{BUSPROBE_NODE_PROGRAM, "--channel", kVcan, "--node", "5"});
-    ASSERT_TRUE(node->started());
-    ASSERT_TRUE(node->readLine(10s).has_value()) << node->output();
+    ASSERT_TRUE(node.start());
     ASSERT_TRUE(pumpMonitor([&] { return row("0x705") == QStringList{"0x705", "1", "00", "", "1"}; }))
         << rowsText(rows());
   }
   void TearDown() override {
-    if (node) {
-      EXPECT_EQ(node->stop(SIGTERM, 5s), 0) << node->output();
-    }
+    node.stop();
     VcanWindowTest::TearDown();
   }
-  std::unique_ptr<ChildProcess> node;
+  NodeProgramProcess node;
 };
 
 struct TreeRead {

@@ -50,4 +50,6 @@ std::string frameText(const can::CanFrame& f) {
   return s;
 }
 
+std::string norm(std::string_view text) { return frameText(frame(text)); }
+
 }  // namespace bp::test

@@ -12,5 +12,8 @@ namespace bp::test {
 can::CanFrame frame(std::string_view text);
 // The same notation, upper-case, no dots, for messages and comparisons.
 std::string frameText(const can::CanFrame& f);
+// The text frameText() prints for a frame written in the notation above ("585#4F.01.10" gives
+// "585#4F0110"): for comparing hand-written frames with printed ones.
+std::string norm(std::string_view text);
 
 }  // namespace bp::test

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ErrorText.h"
+#include "support/ObjectEntries.h"
 #include "util/Error.h"
 #include "util/FileIo.h"
 
@@ -23,45 +25,26 @@ namespace bp::usersdo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::errorOf;
 using Bytes = std::vector<std::uint8_t>;
 
 od::ObjectEntry controlword() {  // write entry 0x6040 sub 0, UNSIGNED16, value 15
-  od::ObjectEntry e{};
-  e.setName("Controlword");
-  e.access = od::kReadWrite;
-  e.dataType = od::kUnsigned16;
-  e.index = 0x6040;
-  e.subIndex = 0;
-  e.value = 15;
-  e.direction = od::kWrite;
-  return e;
+  return test::objectEntry(0x6040, 0, od::kUnsigned16, 15, od::kWrite, "Controlword");
 }
 
 od::ObjectEntry deviceName() {  // read entry with a current text value, which no file holds
-  od::ObjectEntry e{};
-  e.setName("Manufacturer device name");
-  e.access = od::kReadOnly;
-  e.dataType = od::kVisibleString;
-  e.index = 0x1008;
-  e.subIndex = 0;
+  od::ObjectEntry e =
+      test::objectEntry(0x1008, 0, od::kVisibleString, 0, od::kRead, "Manufacturer device name", od::kReadOnly);
   e.textValue = "Node-X 1.0";
   e.setDefaultText("Node-X");
-  e.direction = od::kRead;
   return e;
 }
 
 od::ObjectEntry realEntry() {
-  od::ObjectEntry e{};
-  e.setName("Scale");
-  e.access = od::kWriteOnly;
-  e.dataType = od::kReal32;
-  e.index = 0x2100;
-  e.subIndex = 0x0C;
-  e.value = -1;
+  od::ObjectEntry e = test::objectEntry(0x2100, 0x0C, od::kReal32, -1, od::kWrite, "Scale", od::kWriteOnly);
   e.realValue = -1.25;
   e.defaultValue = 0x12345678;
   e.defaultReal = 3.5e10;
-  e.direction = od::kWrite;
   return e;
 }
 
@@ -325,12 +308,7 @@ TEST(ListFileContent, SizeMustBeAMultipleOfTheRecord) {
   EXPECT_TRUE(decodeUserSdoList(Bytes{}).empty());
   for (std::size_t size : {1u, 607u, 609u, 1000u}) {
     SCOPED_TRACE(size);
-    try {
-      (void)decodeUserSdoList(Bytes(size, 0));
-      FAIL() << "no error";
-    } catch (const Error& e) {
-      EXPECT_STREQ(e.what(), "Wrong file size");
-    }
+    EXPECT_EQ(errorOf([&] { (void)decodeUserSdoList(Bytes(size, 0)); }), "Wrong file size");
   }
 }
 
@@ -363,15 +341,6 @@ class ListFile : public ::testing::Test {
     for (const auto& e : fs::directory_iterator(dir)) n.push_back(e.path().filename().string());
     std::sort(n.begin(), n.end());
     return n;
-  }
-  template <class F>
-  static std::string errorOf(F&& f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      return e.what();
-    }
-    return "(no error)";
   }
 };
 
@@ -500,12 +469,8 @@ TEST_F(ListFile, ReadOnlyDirectoryKeepsTheOldFile) {
 TEST_F(ListFile, ExclusiveCreateRefusesAnExistingFile) {
   const std::string p = path("taken.bin");
   writeBytes(p, Bytes{1, 2, 3});
-  try {
-    (void)fileio::File::createNew(p);
-    ADD_FAILURE() << "created over an existing file";
-  } catch (const fileio::SystemError& e) {
-    EXPECT_STREQ(e.what(), "File exists");
-  }
+  EXPECT_EQ(errorOf<fileio::SystemError>([&] { (void)fileio::File::createNew(p); }), "File exists")
+      << "created over an existing file";
   EXPECT_EQ(readBytes(p), (Bytes{1, 2, 3}));
 }
 

@@ -7,23 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ErrorText.h"
+#include "support/ObjectEntries.h"
 #include "util/Error.h"
 
 namespace bp::usersdo {
 namespace {
 
-od::ObjectEntry makeEntry(std::int32_t index, std::int32_t sub, std::int8_t type, std::int32_t value,
-                          std::uint8_t direction, const char* name = "Object") {
-  od::ObjectEntry e{};
-  e.setName(name);
-  e.access = od::kReadWrite;
-  e.index = index;
-  e.subIndex = sub;
-  e.dataType = type;
-  e.value = value;
-  e.direction = direction;
-  return e;
-}
+using test::objectEntry;
 
 std::vector<std::int32_t> values(const UserSdoList& list) {
   std::vector<std::int32_t> v;
@@ -35,7 +26,7 @@ std::vector<std::int32_t> values(const UserSdoList& list) {
 
 TEST(AddToUserSdoList, SameWriteValueTwiceGivesOneEntry) {
   UserSdoList list;
-  const auto w6 = makeEntry(0x6040, 0, od::kUnsigned16, 6, od::kWrite);
+  const auto w6 = objectEntry(0x6040, 0, od::kUnsigned16, 6, od::kWrite);
   EXPECT_TRUE(addToUserSdoList(list, w6, '.'));
   EXPECT_FALSE(addToUserSdoList(list, w6, '.'));
   EXPECT_EQ(list.size(), 1u);
@@ -43,39 +34,39 @@ TEST(AddToUserSdoList, SameWriteValueTwiceGivesOneEntry) {
 
 TEST(AddToUserSdoList, AnotherWriteValueGivesASecondEntry) {
   UserSdoList list;
-  addToUserSdoList(list, makeEntry(0x6040, 0, od::kUnsigned16, 6, od::kWrite), '.');
-  addToUserSdoList(list, makeEntry(0x6040, 0, od::kUnsigned16, 15, od::kWrite), '.');
+  addToUserSdoList(list, objectEntry(0x6040, 0, od::kUnsigned16, 6, od::kWrite), '.');
+  addToUserSdoList(list, objectEntry(0x6040, 0, od::kUnsigned16, 15, od::kWrite), '.');
   EXPECT_EQ(values(list), (std::vector<std::int32_t>{6, 15}));
 }
 
 TEST(AddToUserSdoList, ReadEntryOncePerObjectWhateverItsValue) {
   UserSdoList list;
-  addToUserSdoList(list, makeEntry(0x1000, 0, od::kUnsigned32, 0x191, od::kRead), '.');
-  addToUserSdoList(list, makeEntry(0x1000, 0, od::kUnsigned32, 0x192, od::kRead), '.');  // A again
+  addToUserSdoList(list, objectEntry(0x1000, 0, od::kUnsigned32, 0x191, od::kRead), '.');
+  addToUserSdoList(list, objectEntry(0x1000, 0, od::kUnsigned32, 0x192, od::kRead), '.');  // A again
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0]->value, 0x191);  // the first copy stays as it was
 }
 
 TEST(AddToUserSdoList, ObjectSubIndexAndDirectionTellEntriesApart) {
   UserSdoList list;
-  addToUserSdoList(list, makeEntry(0x6040, 0, od::kUnsigned16, 6, od::kRead), '.');
-  addToUserSdoList(list, makeEntry(0x6040, 0, od::kUnsigned16, 6, od::kWrite), '.');
-  addToUserSdoList(list, makeEntry(0x6040, 1, od::kUnsigned16, 6, od::kRead), '.');
-  addToUserSdoList(list, makeEntry(0x6041, 0, od::kUnsigned16, 6, od::kRead), '.');
+  addToUserSdoList(list, objectEntry(0x6040, 0, od::kUnsigned16, 6, od::kRead), '.');
+  addToUserSdoList(list, objectEntry(0x6040, 0, od::kUnsigned16, 6, od::kWrite), '.');
+  addToUserSdoList(list, objectEntry(0x6040, 1, od::kUnsigned16, 6, od::kRead), '.');
+  addToUserSdoList(list, objectEntry(0x6041, 0, od::kUnsigned16, 6, od::kRead), '.');
   EXPECT_EQ(list.size(), 4u);
 }
 
 TEST(AddToUserSdoList, WriteEntriesCompareByValueText) {
   // Equal value texts are equal entries even when other fields differ.
   UserSdoList list;
-  auto a = makeEntry(0x2000, 0, od::kUnsigned8, 5, od::kWrite);
+  auto a = objectEntry(0x2000, 0, od::kUnsigned8, 5, od::kWrite);
   auto b = a;
   b.realValue = 2.5;  // not part of an UNSIGNED8's value text
   addToUserSdoList(list, a, '.');
   addToUserSdoList(list, b, '.');
   EXPECT_EQ(list.size(), 1u);
   // REAL32 entries compare by their real value.
-  auto r1 = makeEntry(0x2001, 0, od::kReal32, 0, od::kWrite);
+  auto r1 = objectEntry(0x2001, 0, od::kReal32, 0, od::kWrite);
   r1.realValue = 1.5;
   auto r2 = r1;
   r2.realValue = 2.5;
@@ -87,7 +78,7 @@ TEST(AddToUserSdoList, WriteEntriesCompareByValueText) {
 TEST(AddToUserSdoList, CopyIsIndependentAndHasNoNextLink) {
   UserSdoList list;
   od::ObjectEntry other{};
-  auto e = makeEntry(0x1008, 0, od::kVisibleString, 0, od::kRead, "Device name");
+  auto e = objectEntry(0x1008, 0, od::kVisibleString, 0, od::kRead, "Device name");
   e.textValue = "Node-X";
   e.setDefaultText("dflt");
   e.next = &other;
@@ -105,11 +96,11 @@ TEST(AddToUserSdoList, CopyIsIndependentAndHasNoNextLink) {
 // ---- row texts ----
 
 TEST(UserRowTexts, DirectionNameIndexSubAndValue) {
-  const auto w = userRowTexts(makeEntry(0x6040, 0, od::kUnsigned16, 6, od::kWrite, "Controlword"), '.');
+  const auto w = userRowTexts(objectEntry(0x6040, 0, od::kUnsigned16, 6, od::kWrite, "Controlword"), '.');
   EXPECT_EQ(w, (std::array<std::string, 5>{"W", "Controlword", "0x6040", "0", "6 (0x6)"}));
-  const auto r = userRowTexts(makeEntry(0x60, 12, od::kInteger8, -1, od::kRead, "Low"), '.');
+  const auto r = userRowTexts(objectEntry(0x60, 12, od::kInteger8, -1, od::kRead, "Low"), '.');
   EXPECT_EQ(r, (std::array<std::string, 5>{"R", "Low", "0x0060", "12", "-1 (0xFFFFFFFF)"}));
-  auto s = makeEntry(0x1008, 0, od::kVisibleString, 0, od::kRead, "Name");
+  auto s = objectEntry(0x1008, 0, od::kVisibleString, 0, od::kRead, "Name");
   s.textValue = "abc";
   EXPECT_EQ(userRowTexts(s, '.')[4], "abc");
 }
@@ -118,11 +109,11 @@ TEST(UserRowTexts, DirectionNameIndexSubAndValue) {
 
 TEST(WriteValueError, NamesTheFirstWriteEntryOutsideItsTypeAndPassesReadEntries) {
   UserSdoList list;
-  addToUserSdoList(list, makeEntry(0x2000, 1, od::kUnsigned8, 300, od::kRead), '.');
-  addToUserSdoList(list, makeEntry(0x2000, 1, od::kUnsigned8, 255, od::kWrite), '.');
+  addToUserSdoList(list, objectEntry(0x2000, 1, od::kUnsigned8, 300, od::kRead), '.');
+  addToUserSdoList(list, objectEntry(0x2000, 1, od::kUnsigned8, 255, od::kWrite), '.');
   EXPECT_EQ(writeValueError(list), std::nullopt);
-  addToUserSdoList(list, makeEntry(0x2000, 2, od::kInteger8, 200, od::kWrite), '.');
-  addToUserSdoList(list, makeEntry(0x2000, 1, od::kUnsigned8, 300, od::kWrite), '.');
+  addToUserSdoList(list, objectEntry(0x2000, 2, od::kInteger8, 200, od::kWrite), '.');
+  addToUserSdoList(list, objectEntry(0x2000, 1, od::kUnsigned8, 300, od::kWrite), '.');
   EXPECT_EQ(writeValueError(list), "200 is out of range for INTEGER8 (-128 to 127)");
   EXPECT_EQ(writeValueError(*list[3]), "300 is out of range for UNSIGNED8 (0 to 255)");
   EXPECT_EQ(writeValueError(*list[0]), std::nullopt);
@@ -161,7 +152,7 @@ TEST(DropOrder, DraggedRowLandsOnTheTargetsPlace) {
 
 TEST(ApplyOrder, MovesTheSameEntriesWithoutCopying) {
   UserSdoList list;
-  for (int v : {1, 2, 3, 4}) list.push_back(std::make_unique<od::ObjectEntry>(makeEntry(0x2000, v, od::kUnsigned8, v, od::kWrite)));
+  for (int v : {1, 2, 3, 4}) list.push_back(std::make_unique<od::ObjectEntry>(objectEntry(0x2000, v, od::kUnsigned8, v, od::kWrite)));
   std::vector<const od::ObjectEntry*> before;
   for (const auto& e : list) before.push_back(e.get());
   applyOrder(list, dropOrder(4, 0, 2));
@@ -172,7 +163,7 @@ TEST(ApplyOrder, MovesTheSameEntriesWithoutCopying) {
 
 TEST(ApplyOrder, RefusesAnOrderThatIsNoPermutation) {
   UserSdoList list;
-  for (int v : {1, 2, 3}) list.push_back(std::make_unique<od::ObjectEntry>(makeEntry(0x2000, v, od::kUnsigned8, v, od::kWrite)));
+  for (int v : {1, 2, 3}) list.push_back(std::make_unique<od::ObjectEntry>(objectEntry(0x2000, v, od::kUnsigned8, v, od::kWrite)));
   for (const std::vector<int>& bad : {std::vector<int>{0, 1}, {0, 1, 1}, {0, 1, 3}, {-1, 0, 1}}) {
     EXPECT_THROW(applyOrder(list, bad), std::invalid_argument);
     EXPECT_EQ(values(list), (std::vector<std::int32_t>{1, 2, 3}));
@@ -183,7 +174,7 @@ TEST(ApplyOrder, RefusesAnOrderThatIsNoPermutation) {
 
 TEST(RemoveAt, RemovesOnlyThatPosition) {
   UserSdoList list;
-  for (int v : {1, 2, 3}) list.push_back(std::make_unique<od::ObjectEntry>(makeEntry(0x2000, v, od::kUnsigned8, v, od::kWrite)));
+  for (int v : {1, 2, 3}) list.push_back(std::make_unique<od::ObjectEntry>(objectEntry(0x2000, v, od::kUnsigned8, v, od::kWrite)));
   removeAt(list, 1);
   EXPECT_EQ(values(list), (std::vector<std::int32_t>{1, 3}));
   removeAt(list, -1);
@@ -198,7 +189,7 @@ class TransferAll : public ::testing::Test {
   UserSdoList list;
   std::vector<std::int32_t> sent;  // values of the entries transferred, in order
   void add(std::int32_t value, std::uint8_t direction) {
-    list.push_back(std::make_unique<od::ObjectEntry>(makeEntry(0x6040, 0, od::kUnsigned16, value, direction)));
+    list.push_back(std::make_unique<od::ObjectEntry>(objectEntry(0x6040, 0, od::kUnsigned16, value, direction)));
   }
   std::function<void(od::ObjectEntry&)> record() {
     return [this](od::ObjectEntry& e) { sent.push_back(e.value); };
@@ -243,12 +234,7 @@ TEST_F(TransferAll, StopsAtTheFirstFailureAndRethrowsIt) {
     }
     e.value = 100 + calls;
   };
-  try {
-    transferAll(list, od::kRead, readOrTimeOut);
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "transfer failed");
-  }
+  EXPECT_EQ(test::errorOf([&] { transferAll(list, od::kRead, readOrTimeOut); }), "transfer failed");
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(values(list), (std::vector<std::int32_t>{101, 0x77, 0, 0, 0}));
 }

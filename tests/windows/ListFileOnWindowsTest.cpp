@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "od/EdsReader.h"
+#include "support/ErrorText.h"
+#include "support/ObjectEntries.h"
 #include "util/Error.h"
 #include "util/FileIo.h"
 
@@ -27,19 +29,12 @@ namespace bp::usersdo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::errorOf;
 using Bytes = std::vector<std::uint8_t>;
 
 std::unique_ptr<od::ObjectEntry> entry(const char* name, int index, int sub, std::int32_t value,
                                        std::uint8_t direction) {
-  auto e = std::make_unique<od::ObjectEntry>();
-  e->setName(name);
-  e->access = od::kReadWrite;
-  e->dataType = od::kUnsigned16;
-  e->index = index;
-  e->subIndex = sub;
-  e->value = value;
-  e->direction = direction;
-  return e;
+  return std::make_unique<od::ObjectEntry>(test::objectEntry(index, sub, od::kUnsigned16, value, direction, name));
 }
 
 UserSdoList listOf(int entries, std::int32_t firstValue) {
@@ -89,20 +84,11 @@ class ListFileOnWindows : public ::testing::Test {
     std::ifstream in(p, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  template <class F>
-  static std::string errorOf(F&& f) {
-    try {
-      f();
-    } catch (const Error& e) {
-      return e.what();
-    }
-    return "(no error)";
-  }
 };
 
 TEST_F(ListFileOnWindows, SaveCreatesTheFileAndItLoadsBack) {
   const std::string p = path("SDOList.bin");
-  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(3, 10)); }), "(no error)");
+  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(3, 10)); }), "");
   EXPECT_EQ(names(), std::vector<std::string>{"SDOList.bin"});  // no temporary file left
   const Bytes b = readBytes(p);
   ASSERT_EQ(b.size(), 3 * rec::kSize);
@@ -134,12 +120,12 @@ TEST_F(ListFileOnWindows, BytesThatTextModeWouldChangeSurvive) {
 TEST_F(ListFileOnWindows, SaveReplacesAnExistingFile) {
   const std::string p = path("SDOList.bin");
   SaveUserSdoList(p, listOf(3, 10));
-  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(1, 99)); }), "(no error)");
+  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(1, 99)); }), "");
   EXPECT_EQ(names(), std::vector<std::string>{"SDOList.bin"});
   const UserSdoList back = LoadUserSdoList(p);
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0]->value, 99);
-  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, UserSdoList{}); }), "(no error)");
+  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, UserSdoList{}); }), "");
   EXPECT_EQ(readBytes(p).size(), 0u);
 }
 
@@ -147,9 +133,9 @@ TEST_F(ListFileOnWindows, BackUpCopiesTheFile) {
   const std::string p = path("SDOList.bin");
   const std::string backup = path("SDOList.bak");
   SaveUserSdoList(p, listOf(2, 5));
-  ASSERT_EQ(errorOf([&] { backUpFile(p, backup); }), "(no error)");
+  ASSERT_EQ(errorOf([&] { backUpFile(p, backup); }), "");
   EXPECT_EQ(readBytes(backup), readBytes(p));
-  ASSERT_EQ(errorOf([&] { backUpFile(p, backup); }), "(no error)");  // over an existing backup
+  ASSERT_EQ(errorOf([&] { backUpFile(p, backup); }), "");  // over an existing backup
   EXPECT_EQ(readBytes(backup), readBytes(p));
 }
 
@@ -157,14 +143,14 @@ TEST_F(ListFileOnWindows, ListUnderANonAsciiFolderSavesLoadsAndBacksUp) {
   const fs::path folder = dir / fromUtf8(kFolder);
   ASSERT_TRUE(fs::create_directory(folder));
   const std::string p = utf8(folder / "SDOList.bin");
-  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(2, 7)); }), "(no error)");
-  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(2, 7)); }), "(no error)");  // replacing it
+  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(2, 7)); }), "");
+  ASSERT_EQ(errorOf([&] { SaveUserSdoList(p, listOf(2, 7)); }), "");  // replacing it
   EXPECT_EQ(fs::file_size(folder / "SDOList.bin"), 2 * rec::kSize);
   EXPECT_TRUE(fileExists(p));
   const UserSdoList back = LoadUserSdoList(p);
   ASSERT_EQ(back.size(), 2u);
   EXPECT_EQ(back[1]->value, 8);
-  ASSERT_EQ(errorOf([&] { backUpFile(p, p + ".bak"); }), "(no error)");
+  ASSERT_EQ(errorOf([&] { backUpFile(p, p + ".bak"); }), "");
   EXPECT_EQ(fs::file_size(folder / "SDOList.bin.bak"), 2 * rec::kSize);
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
 }
@@ -200,12 +186,9 @@ TEST_F(ListFileOnWindows, FailuresOnANonAsciiPathTellWindowsReason) {
 TEST_F(ListFileOnWindows, ExclusiveCreateRefusesAnExistingFile) {
   const std::string p = path("taken.bin");
   SaveUserSdoList(p, listOf(1, 5));
-  try {
-    (void)fileio::File::createNew(p);
-    ADD_FAILURE() << "created over an existing file";
-  } catch (const fileio::SystemError& e) {
-    EXPECT_EQ(e.what(), fileio::windowsErrorText(ERROR_FILE_EXISTS));
-  }
+  EXPECT_EQ(errorOf<fileio::SystemError>([&] { (void)fileio::File::createNew(p); }),
+            fileio::windowsErrorText(ERROR_FILE_EXISTS))
+      << "created over an existing file";
   const UserSdoList back = LoadUserSdoList(p);
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0]->value, 5);

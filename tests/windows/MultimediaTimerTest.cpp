@@ -21,6 +21,7 @@
 #include "engine/RxRing.h"
 #include "pcan_stub/PcanStub.h"
 #include "support/FrameText.h"
+#include "support/Wait.h"
 #include "util/Clock.h"
 
 namespace bp::engine {
@@ -29,16 +30,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Stopwatch = std::chrono::steady_clock;
-
-template <class Pred>
-bool waitFor(Pred done, std::chrono::milliseconds limit) {
-  const auto end = Stopwatch::now() + limit;
-  while (!done()) {
-    if (Stopwatch::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using test::waitUntil;
 
 double elapsedMs(Stopwatch::time_point since) {
   return std::chrono::duration<double, std::milli>(Stopwatch::now() - since).count();
@@ -104,8 +96,8 @@ TEST(MultimediaTimer, StopWaitsForTheRunningCallbackAndNoneFollows) {
       runs.fetch_add(1);
       inside.store(false);
     }));
-    ASSERT_TRUE(waitFor([&] { return runs.load() >= 2; }, 5000ms));
-    ASSERT_TRUE(waitFor([&] { return inside.load(); }, 5000ms));  // stop in the middle of a run
+    ASSERT_TRUE(waitUntil([&] { return runs.load() >= 2; }, 5000ms));
+    ASSERT_TRUE(waitUntil([&] { return inside.load(); }, 5000ms));  // stop in the middle of a run
     timer.stop();
     EXPECT_FALSE(inside.load());
     EXPECT_FALSE(timer.running());
@@ -173,7 +165,7 @@ TEST(MultimediaTimer, ReaderDrainsTheAdapterLibraryIntoTheRing) {
     while (driver.write(f) == stub::kStubQueueFull) Sleep(1);  // the reader empties the queue
     ++sent;
   }
-  ASSERT_TRUE(waitFor([&] { return ring->size() == kFrames; }, 5000ms)) << ring->size();
+  ASSERT_TRUE(waitUntil([&] { return ring->size() == kFrames; }, 5000ms)) << ring->size();
   timer.stop();
   ASSERT_EQ(driver.write(test::frame("181#FF")), kOk);  // stays in the library: no reader runs
   std::this_thread::sleep_for(20ms);
