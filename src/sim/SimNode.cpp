@@ -29,6 +29,7 @@ constexpr std::uint16_t kPositionActual = 0x6064;
 constexpr std::uint16_t kTargetPosition = 0x607A;
 constexpr std::uint16_t kProfileVelocity = 0x6081;
 constexpr std::uint16_t kProgramData = 0x1F50;        // sub 1, a DOMAIN
+constexpr std::uint16_t kParameterBlock = 0x2530;     // a DOMAIN in the tree's areas
 constexpr std::uint16_t kCommissioningNotes = 0x2500;  // a VISIBLE_STRING
 constexpr std::size_t kNotesSize = 1000;
 
@@ -97,6 +98,7 @@ SimNode::SimNode(can::CanDriver& driver, std::uint8_t nodeId, ObjectStore store)
   }
 
   m_store.setEmptyDefault(kProgramData, 1, programPattern());
+  m_store.setEmptyDefault(kParameterBlock, 0, programPattern());
   m_store.setEmptyDefault(kCommissioningNotes, 0, notesText());
 
   m_sdo.setWriteHook([this](const Variable& v) { onValueWritten(v); });

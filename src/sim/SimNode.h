@@ -29,7 +29,8 @@ enum class NmtState : std::uint8_t {
 // word 0x6041, actual position 0x6064) on SYNC, takes the control word 0x6040 from RPDO1, and
 // runs a CiA 402 drive behind 0x6040/0x6041/0x6064/0x607A/0x6081. Objects missing from the EDS
 // file are simply not served; the drive runs all the same. Two objects get content an EDS file
-// cannot carry when it gives them no default: the program-data DOMAIN 0x1F50 sub 1 starts as
+// cannot carry when it gives them no default: the DOMAINs 0x1F50 sub 1 (program data) and 0x2530
+// (parameter block, where the tree shows it) start as
 // 64 KiB of a known pattern (byte i is i mod 251), the string 0x2500 as 1,000 bytes of text.
 //
 // Time is the caller's: step(nowMs) does all the work, either called by a test (deterministic)
