@@ -1,6 +1,8 @@
 // Frames on the bus from the window: the monitor rows, NMT, guarding, SYNC and RxPDO.
 #include <QElapsedTimer>
 
+#include <QSignalSpy>
+
 #include "WindowFixture.h"
 #include "can/drivers/VirtualBus.h"
 #include "support/FrameText.h"
@@ -158,32 +160,37 @@ TEST_F(BusTraffic, GuardRequestsFollowTheNodeSelectedAtEachTick) {
   EXPECT_EQ(sent[2], frame("080#"));
 }
 
-// SYNC at 20 ms and guarding at 50 ms for one second on the virtual bus, counted by a second
-// endpoint; after "Stop" nothing more arrives.
-TEST_F(BusTraffic, GuardAndSyncOnTheVirtualBusSendAtTheirPeriodsUntilStopped) {
+// SYNC at 20 ms and guarding at 50 ms on the virtual bus: the timers run at those periods, every
+// tick puts exactly one frame on the bus (seen by a second endpoint), and after "Stop" the timers
+// are off and nothing more goes out.
+TEST_F(BusTraffic, GuardAndSyncOnTheVirtualBusSendOneFrameATickUntilStopped) {
   auto bus = can::VirtualBus::create();
   auto listener = bus->endpoint();
   ASSERT_EQ(listener->open(0x001C, 0), 0u);
   app::TfrmBPX w(bus->endpoint());
   w.edSyncTime->setText("20");
   w.edGuardTime->setText("50");
+  QSignalSpy syncTicks(w.tiSync, &QTimer::timeout);
+  QSignalSpy guardTicks(w.tiGuard, &QTimer::timeout);
   w.btnEnableSync->click();
   w.btnEnableGuard->click();
-  QTest::qWait(1000);
+  EXPECT_EQ(w.tiSync->interval(), 20);
+  EXPECT_EQ(w.tiGuard->interval(), 50);
+  ASSERT_TRUE(guardTicks.wait(2000));  // both have ticked at least once by now
   w.btnStopSync->click();
   w.btnStopGuard->click();
+  EXPECT_FALSE(w.tiSync->isActive());
+  EXPECT_FALSE(w.tiGuard->isActive());
   int syncs = 0, guards = 0;
   can::CanFrame f;
   while (listener->read(f) == 0) {
     if (f == frame("080#")) ++syncs;
     if (f == frame("705#R")) ++guards;
   }
-  // Window timers are only as exact as the event loop; a loaded machine delays ticks, never adds them.
-  EXPECT_GE(syncs, 25);
-  EXPECT_LE(syncs, 51);
-  EXPECT_GE(guards, 10);
-  EXPECT_LE(guards, 21);
-  QTest::qWait(150);
+  EXPECT_EQ(syncs, syncTicks.count());
+  EXPECT_EQ(guards, guardTicks.count());
+  EXPECT_GE(syncs, 1);
+  QTest::qWait(100);
   EXPECT_NE(listener->read(f), 0u);
 }
 
