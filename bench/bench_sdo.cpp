@@ -1,4 +1,4 @@
-// SDO round trips: bench_sdo [--reads N] [--uploads N] [--load FPS]
+// SDO round trips and file transfers: bench_sdo [--reads N] [--uploads N] [--load FPS] [--files N]
 // Busprobe's SDO engine and high-rate reader, wired by engine::Session as the window wires them (the
 // reader woken by frames, the waiting thread draining the ring into the monitor), against the
 // simulated drive on the in-process virtual bus, each side on its own thread. Measures the
@@ -7,6 +7,9 @@
 // bus and once while another endpoint offers other traffic (default 9,000 frames/s: other nodes'
 // PDOs, SDO responses and heartbeats). A failed transfer (timeout, abort, wrong value) is counted,
 // and its time kept. Beside them, the time the same frames take on a real 1 Mbit/s bus.
+// Then file transfers of the 64 KiB DOMAIN 0x1F50 sub 1 on a worker thread (sdo::TransferJob, as
+// the window runs U and D) on the quiet bus: block download, block upload and segmented download,
+// median of N each (--files N, default 5), in KiB/s beside the 1 Mbit/s wire limit.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -21,6 +24,7 @@
 #include "can/BitRate.h"
 #include "can/drivers/VirtualBus.h"
 #include "engine/Session.h"
+#include "sdo/TransferJob.h"
 #include "sim/DemoEds.h"
 #include "sim/SimNode.h"
 #include "util/Error.h"
@@ -243,6 +247,87 @@ Run measure(double loadRate, int reads, int uploads) {
   return r;
 }
 
+// ---- file transfers ----
+
+constexpr std::uint16_t kProgramData = 0x1F50;  // sub 1: a 64 KiB DOMAIN on the simulated node
+constexpr std::size_t kFileSize = 65536;
+constexpr std::size_t kFileSegments = (kFileSize + 6) / 7;
+constexpr std::size_t kSubBlocks = (kFileSegments + 126) / 127;
+// Wire limits at 1 Mbit/s in KiB/s: block transfer sends every segment once plus one acknowledge a
+// sub-block (and 4 frames of initiate and end); segmented transfer one request and one answer a
+// segment.
+constexpr double kBlockWireMs = static_cast<double>(kFileSegments + kSubBlocks + 4) * kFrameMs;
+constexpr double kSegmentedFileWireMs = static_cast<double>(2 * (kFileSegments + 1)) * kFrameMs;
+
+double kibPerSecond(double ms) { return static_cast<double>(kFileSize) / 1024.0 / (ms / 1000.0); }
+
+std::string fileContent(int round) {
+  std::string s(kFileSize, '\0');
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>((i * 13 + static_cast<std::size_t>(round)) & 0xFF);
+  return s;
+}
+
+// One transfer on the job's worker while this thread waits as the window's timer would; its
+// milliseconds, or -1 when it failed or uploaded other bytes than `expected`.
+double timeFile(sdo::TransferJob& job, bool upload, bool block, const std::string& bytes) {
+  sdo::TransferOptions options;
+  options.block = block;
+  const auto t0 = SteadyTime::now();
+  const bool started = upload ? job.startUpload(kProgramData, 1, options)
+                              : job.startDownload(kProgramData, 1, bytes, options);
+  if (!started) return -1;
+  while (!job.finished()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  try {
+    const std::string got = job.take();
+    const double ms = std::chrono::duration<double, std::milli>(SteadyTime::now() - t0).count();
+    return upload && got != bytes ? -1 : ms;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "file transfer: %s\n", e.what());
+    return -1;
+  }
+}
+
+struct FileRun {
+  Figures blockDownload, blockUpload, segmentedDownload;  // ms
+  int failed = 0;
+};
+
+FileRun measureFiles(int count) {
+  Rig rig;
+  sdo::TransferJob job(rig.session().sdo);
+  std::vector<double> bd, bu, sd;
+  FileRun r;
+  for (int i = 0; i < count; ++i) {
+    const std::string bytes = fileContent(i);
+    const double times[] = {timeFile(job, false, true, bytes), timeFile(job, true, true, bytes),
+                            timeFile(job, false, false, bytes)};
+    for (double t : times) r.failed += t < 0 ? 1 : 0;
+    bd.push_back(times[0]);
+    bu.push_back(times[1]);
+    sd.push_back(times[2]);
+  }
+  r.blockDownload = figuresOf(bd);
+  r.blockUpload = figuresOf(bu);
+  r.segmentedDownload = figuresOf(sd);
+  return r;
+}
+
+void printFiles(const FileRun& r, int files) {
+  std::printf("\n64 KiB DOMAIN 0x1F50 sub 1 on a worker thread, quiet bus, median of %d, KiB/s\n", files);
+  std::printf("%-44s %14s %16s\n", "", "virtual bus", "1 Mbit/s wire");
+  const struct {
+    const char* label;
+    const Figures& f;
+    double wireMs;
+  } fileRows[] = {{"block download (CRC)", r.blockDownload, kBlockWireMs},
+                  {"block upload (CRC)", r.blockUpload, kBlockWireMs},
+                  {"segmented download", r.segmentedDownload, kSegmentedFileWireMs}};
+  for (const auto& row : fileRows)
+    std::printf("%-44s %14.1f %16.1f   (%.1f ms, x%.1f the wire)\n", row.label, kibPerSecond(row.f.median),
+                kibPerSecond(row.wireMs), row.f.median, row.wireMs / row.f.median);
+  std::printf("%-44s %14d\n", "file transfers failed", r.failed);
+}
+
 void printRow(const char* label, double quiet, double loaded, double wire) {
   char w[32] = "";
   if (wire > 0) std::snprintf(w, sizeof w, "%.3f", wire);
@@ -255,6 +340,7 @@ int main(int argc, char** argv) {
   int reads = 1000;
   int uploads = 100;
   double loadRate = 9000;
+  int files = 5;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--reads") == 0 && i + 1 < argc) {
       reads = std::max(1, std::atoi(argv[++i]));
@@ -262,17 +348,21 @@ int main(int argc, char** argv) {
       uploads = std::max(1, std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--load") == 0 && i + 1 < argc) {
       loadRate = std::max(1.0, std::atof(argv[++i]));
+    } else if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) {
+      files = std::max(1, std::atoi(argv[++i]));
     } else {
-      std::fprintf(stderr, "usage: bench_sdo [--reads N] [--uploads N] [--load FPS]\n");
+      std::fprintf(stderr, "usage: bench_sdo [--reads N] [--uploads N] [--load FPS] [--files N]\n");
       return 2;
     }
   }
 
   Run quiet;
   Run loaded;
+  FileRun fileRun;
   try {
     quiet = measure(0, reads, uploads);
     loaded = measure(loadRate, reads, uploads);
+    fileRun = measureFiles(files);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_sdo: %s\n", e.what());
     return 1;
@@ -300,8 +390,9 @@ int main(int argc, char** argv) {
               " %llu by the node's\n",
               static_cast<unsigned long long>(loaded.loadOffered), loaded.seconds, static_cast<unsigned long long>(loaded.inMonitor),
               static_cast<unsigned long long>(loaded.dropped), static_cast<unsigned long long>(loaded.nodeDropped));
+  printFiles(fileRun, files);
   const bool allOk = quiet.expedited.failed + quiet.segmented.failed + loaded.expedited.failed +
-                         loaded.segmented.failed == 0;
+                         loaded.segmented.failed + fileRun.failed == 0;
   std::printf("all transfers succeeded: %s\n", allOk ? "yes" : "NO");
   return allOk ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 #include "engine/RxRing.h"
 #include "od/ObjectDictionary.h"
 #include "sdo/SdoClient.h"
+#include "sdo/TransferJob.h"
 #include "usersdo/UserSdoList.h"
 #include "util/Clock.h"
 
@@ -48,6 +49,7 @@ struct Session {
   engine::RxRing ring;
   engine::HighRateReader reader;
   sdo::SdoClient sdo;
+  sdo::TransferJob fileJob{sdo};  // U and D: one file transfer at a time, on its own thread
   engine::PeriodicTimer timer;  // runs the reader; last, so it stops first
 };
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "od/ValueEncoding.h"
 #include "od/ValueText.h"
 #include "util/FileIo.h"
 
@@ -73,18 +74,6 @@ bool startsWithWord(std::string_view s, std::string_view lowerWord) noexcept {
 
 // ---- Integer defaults -------------------------------------------------------------------------
 
-int wideBits(std::int8_t t) noexcept {
-  switch (t) {
-    case kInteger24: case kUnsigned24: return 24;
-    case kInteger40: case kUnsigned40: return 40;
-    case kInteger48: case kUnsigned48: return 48;
-    case kInteger56: case kUnsigned56: return 56;
-    default: return 64;
-  }
-}
-
-bool isSignedType(std::int8_t t) noexcept { return t >= kInteger24 && t <= kInteger64 && t != kReal64; }
-
 // A default of a wide integer type: hexadecimal as a two's-complement pattern (of the type's
 // width when it fits there, else of 64 bits), decimal in the type's range.
 bool wideIntegerText(std::string_view text, std::int8_t type, std::int64_t& out) noexcept {
@@ -93,8 +82,8 @@ bool wideIntegerText(std::string_view text, std::int8_t type, std::int64_t& out)
   const bool negative = parts.negative;
   const bool hex = parts.hex;
   const std::uint64_t m = parts.magnitude;
-  const int bits = wideBits(type);
-  const bool isSigned = isSignedType(type);
+  const int bits = 8 * static_cast<int>(fixedSize(type));
+  const bool isSigned = isSignedInteger(type);
   const std::uint64_t span = bits == 64 ? UINT64_MAX : (1ull << bits) - 1;
   if (hex) {
     std::uint64_t p = negative ? 0 - m : m;

@@ -47,6 +47,11 @@ constexpr bool isWideInteger(std::int8_t t) noexcept {
   return t == kInteger24 || (t >= kInteger40 && t <= kUnsigned24) || (t >= kUnsigned40 && t <= kUnsigned64);
 }
 
+// The signed integer types, of any width.
+constexpr bool isSignedInteger(std::int8_t t) noexcept {
+  return (t >= kInteger8 && t <= kInteger32) || t == kInteger24 || (t >= kInteger40 && t <= kInteger64);
+}
+
 enum Access : std::uint32_t { kReadOnly = 0, kWriteOnly = 1, kReadWrite = 2 };
 enum Direction : std::uint8_t { kRead = 0, kWrite = 1 };
 

@@ -20,10 +20,6 @@ std::string littleEndian(std::uint64_t bits, std::size_t size) {
 
 bool isIntegerType(std::int8_t t) noexcept { return (t >= kBoolean && t <= kUnsigned32) || isWideInteger(t); }
 
-bool isSignedType(std::int8_t t) noexcept {
-  return (t >= kInteger8 && t <= kInteger32) || t == kInteger24 || (t >= kInteger40 && t <= kInteger64);
-}
-
 bool isByteType(std::int8_t t) noexcept {
   return t == kOctetString || t == kDomain || t == kTimeOfDay || t == kTimeDifference;
 }
@@ -55,7 +51,7 @@ std::string hexBytes(std::int8_t dataType, std::string_view text) {
 // (unsigned types as their 32-bit pattern).
 std::int64_t integerOf(const ObjectEntry& e) noexcept {
   if (isWideInteger(e.dataType)) return e.value64;
-  if (isSignedType(e.dataType)) return e.value;
+  if (isSignedInteger(e.dataType)) return e.value;
   return static_cast<std::uint32_t>(e.value);
 }
 
@@ -70,7 +66,7 @@ std::uint64_t loadLittleEndian(std::string_view bytes, std::size_t size) noexcep
 std::int64_t integerFrom(std::int8_t type, std::string_view bytes, std::size_t size) noexcept {
   const std::uint64_t bits = loadLittleEndian(bytes, size);
   const unsigned unused = 64u - 8u * static_cast<unsigned>(size);
-  if (isSignedType(type) && unused != 0) return static_cast<std::int64_t>(bits << unused) >> unused;
+  if (isSignedInteger(type) && unused != 0) return static_cast<std::int64_t>(bits << unused) >> unused;
   return static_cast<std::int64_t>(bits);
 }
 
@@ -140,6 +136,8 @@ std::string editText(const ObjectEntry& e, char decimalSep) {
     return std::to_string(v);
   }
   if (e.dataType == kReal32 || e.dataType == kReal64) return formatReal(e.realValue, decimalSep);
+  // A DOMAIN longer than the bytes its entry holds starts empty: its start alone is no value.
+  if (e.dataType == kDomain && static_cast<std::uint64_t>(e.value64) > e.textValue.size()) return {};
   if (isByteType(e.dataType)) return hexPairsText(e.textValue, " ");
   return e.textValue;
 }

@@ -29,7 +29,8 @@ inline constexpr std::size_t kDomainShownBytes = 16;
 void storeValueBytes(ObjectEntry& entry, std::string_view bytes, std::size_t totalSize);
 
 // The text the value editor starts from: the value in the form typedBytes reads (integers as
-// plain decimal numbers, reals by formatReal, strings as they are, bytes as hexadecimal pairs).
+// plain decimal numbers, reals by formatReal, strings as they are, bytes as hexadecimal pairs; a
+// DOMAIN only when its entry holds all of it, else empty).
 std::string editText(const ObjectEntry& entry, char decimalSep);
 
 // The size of a value of `dataType` in bytes, or 0 for the types without one (strings, DOMAIN).

@@ -22,21 +22,29 @@ int hexDigit(char c) noexcept {
 
 bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-bool isSignedWide(std::int8_t t) noexcept {
-  return t == kInteger24 || (t >= kInteger40 && t <= kInteger64);
-}
-
 // "-2 (0xFFFFFFFFFFFFFFFE)": value64 as a signed or unsigned number by the type, then its
 // 64-bit pattern.
 std::string wideIntegerText(const ObjectEntry& e) {
   const auto bits = static_cast<unsigned long long>(static_cast<std::uint64_t>(e.value64));
   char buf[48];
-  if (isSignedWide(e.dataType)) {
+  if (isSignedInteger(e.dataType)) {
     std::snprintf(buf, sizeof buf, "%lld (0x%llX)", static_cast<long long>(e.value64), bits);
   } else {
     std::snprintf(buf, sizeof buf, "%llu (0x%llX)", bits, bits);
   }
   return buf;
+}
+
+// "<size> bytes: 01 02 03 ...": a read DOMAIN's size (value64) and first bytes (textValue), with
+// " ..." when it has more; empty before it was read.
+std::string domainText(const ObjectEntry& e) {
+  if (e.value64 == 0 && e.textValue.empty()) return {};
+  std::string text = std::to_string(e.value64) + " bytes";
+  if (e.textValue.empty()) return text;
+  text += ": ";
+  text += hexPairsText(e.textValue, " ");
+  if (static_cast<std::uint64_t>(e.value64) > e.textValue.size()) text += " ...";
+  return text;
 }
 
 std::string quotedMessage(std::string_view text, std::string_view tail) {
@@ -308,6 +316,8 @@ std::string FormatObjectValue(const ObjectEntry& entry, char decimalSep) {
       return entry.textValue;
     case kOctetString:
       return hexPairsText(entry.textValue, " ");
+    case kDomain:
+      return domainText(entry);
     default:
       return isWideInteger(entry.dataType) ? wideIntegerText(entry) : std::string();
   }

@@ -54,7 +54,8 @@ bool tryHexPairs(std::string_view text, std::string& out);
 // The value text of a record, by its data type: "value (0xPATTERN)" for the integer types (the
 // wide ones from value64, with their 64-bit pattern), formatReal for REAL32 and REAL64, the text
 // for VISIBLE_STRING and UNICODE_STRING, hexPairsText with blanks for OCTET_STRING (textValue's
-// bytes); empty for the types without one (DOMAIN, TIME_OF_DAY, TIME_DIFFERENCE).
+// bytes), "<size> bytes: 01 02 03 ..." for a read DOMAIN (value64 and the first bytes in
+// textValue); empty for the types without one (TIME_OF_DAY, TIME_DIFFERENCE, a DOMAIN not read).
 std::string FormatObjectValue(const ObjectEntry& entry, char decimalSep);
 
 // The tree caption of a record: "0x%04X " or "Sub 0x%02X " prefix, the name, and " = " with the

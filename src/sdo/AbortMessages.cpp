@@ -1,5 +1,7 @@
 #include "sdo/AbortMessages.h"
 
+#include <cstdio>
+
 namespace bp::sdo {
 
 const AbortMessage kAbortMessages[kAbortMessageCount] = {
@@ -43,6 +45,14 @@ std::string_view lookUpAbortMessage(std::uint32_t code) noexcept {
   for (const AbortMessage& row : kAbortMessages)
     if (row.code == code) return row.text;
   return "Unknown error";
+}
+
+std::string abortText(std::uint32_t code) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "SDO Tranfer Abort : 0x%08X\n", code);
+  std::string text = buf;
+  text += lookUpAbortMessage(code);
+  return text;
 }
 
 }  // namespace bp::sdo

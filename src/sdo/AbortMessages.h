@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace bp::sdo {
@@ -20,5 +21,9 @@ extern const AbortMessage kAbortMessages[kAbortMessageCount];
 // The text of the first row whose code equals `code`, or "Unknown error". The view refers to
 // static storage. Any thread; never fails.
 std::string_view lookUpAbortMessage(std::uint32_t code) noexcept;
+
+// The message of a transfer the node aborted: "SDO Tranfer Abort : 0x%08X", a line break and the
+// code's text. Any thread.
+std::string abortText(std::uint32_t code);
 
 }  // namespace bp::sdo

@@ -8,13 +8,17 @@
 #include "can/CanDriver.h"
 #include "engine/FrameHandOver.h"
 #include "od/ObjectEntry.h"
+#include "sdo/FrameQueue.h"
 #include "util/Clock.h"
 
 namespace bp::sdo {
 
 // The SDO client: one transfer at a time to the selected node over its default SDO channel.
-// TransferSdo runs on the window thread and blocks it until the transfer is done, aborted, too
-// large or timed out; handOverId and takeFrame run on the high-rate reader's thread.
+// TransferSdo (R/A/W) runs on the window thread and blocks it until the transfer is done, aborted,
+// too large or timed out; handOverId and takeFrame run on the high-rate reader's thread. A time-out
+// or a size beyond the buffer is also told to the node by an abort frame (0x05040000, 0x05040005)
+// after the failure's message is made. General transfers of any type and size (SdoTransfer,
+// TransferJob) claim the client and take the answers through its frame queue instead.
 //
 // The response handler never touches an object entry: it stores into buffers of the running
 // transfer that this client owns, and TransferSdo copies them into the entry on the window thread
@@ -40,6 +44,27 @@ class SdoClient final : public engine::FrameHandOver {
   // The selected node's answers, handed over by the reader (on its thread).
   std::uint32_t handOverId() const noexcept override;
   void takeFrame(const can::CanFrame& frame) noexcept override;
+
+  // One transfer at a time across the client. A file transfer (SdoTransfer, see TransferJob)
+  // claims the client on the window thread before it starts and releases it on the thread that
+  // ran it; while it is claimed, TransferSdo refuses with "An SDO file transfer is running".
+  bool busy() const noexcept { return m_claimed.load(std::memory_order_acquire); }
+  bool tryClaim() noexcept;          // window thread; false when already claimed
+  void release() noexcept;           // the claim's holder
+
+  // For the claim's holder (SdoTransfer): answers go to the frame queue while routed there.
+  void routeToQueue(bool on) noexcept;
+  bool nextAnswer(can::CanFrame& frame) noexcept { return m_queue.pop(frame); }
+  // Any thread: answers lost to a full frame queue since start (the transfer then times out).
+  std::uint32_t droppedAnswers() const noexcept { return m_queue.dropped(); }
+  // Sends an SDO request (8 bytes) to the selected node; the driver's result.
+  std::uint32_t sendToNode(const std::array<std::uint8_t, 8>& data);
+  Clock& clock() const noexcept { return m_clock; }
+  // One pass of a wait: the test hook (setWaitHook), and on the window thread the busy work.
+  void waitPass(bool windowThread) {
+    if (m_waitHook) m_waitHook();
+    if (windowThread && m_busyWork) m_busyWork();
+  }
 
   // Tests: called on every pass of the busy wait (to step a scripted node or a fake clock).
   void setWaitHook(std::function<void()> hook) { m_waitHook = std::move(hook); }
@@ -74,6 +99,8 @@ class SdoClient final : public engine::FrameHandOver {
     std::int32_t announcedSize = 0;
     std::int32_t receivedCount = 0;
     std::uint8_t expectedToggle = 0;             // 0x00 or 0x10
+    bool bytesStored = false;                    // readsAsBytes types: segmentBuffer holds data
+    bool sizeOnly = false;                       // a DOMAIN beyond the buffer: its size only
   };
 
   // Window thread.
@@ -82,9 +109,13 @@ class SdoClient final : public engine::FrameHandOver {
   std::uint32_t sendRequest(std::uint8_t command, const std::array<std::uint8_t, 4>& data);
   void closeTransfer() noexcept;
   void publishInto(od::ObjectEntry& entry) const;
+  void sendAbort(std::uint32_t code) noexcept;
+  void throwFailure(const od::ObjectEntry& entry, bool finished, std::uint32_t sendError);
 
   // Reader's thread.
   void applyResponse(const can::CanFrame& frame, std::uint32_t transfer) noexcept;
+  void applyUploadInitiate(const std::uint8_t* d, std::uint32_t transfer) noexcept;
+  void applyUploadSegment(const std::uint8_t* d, std::uint32_t transfer) noexcept;
   void storeSegmentData(const std::uint8_t* data, int count) noexcept;
   void finish(State state, std::uint32_t transfer) noexcept;
   void requestSegment() noexcept;
@@ -116,6 +147,11 @@ class SdoClient final : public engine::FrameHandOver {
   // Segment request flag: bit 0 the toggle to send (1 = 0x10), bits 31..1 a request count. A
   // change asks for one segment request; stored with release after the data, loaded with acquire.
   std::atomic<std::uint32_t> m_segmentRequest{0};    // writer: reader's thread
+  // The claim: set (false to true) by the window thread only, cleared by the claim's holder.
+  std::atomic<bool> m_claimed{false};
+  // Answers go to m_queue instead of m_transfer. Writer: the claim's holder (one at a time).
+  std::atomic<bool> m_toQueue{false};
+  FrameQueue m_queue;  // producer: reader's thread; consumer: the claim's holder
 };
 
 }  // namespace bp::sdo

@@ -2,6 +2,7 @@
 
 #include <bit>
 
+#include "od/ValueEncoding.h"
 #include "sdo/SdoProtocol.h"
 
 namespace bp::sim {
@@ -47,29 +48,6 @@ std::size_t maxSizeOf(std::uint8_t type, std::size_t fixedSize) noexcept {
 
 }  // namespace
 
-std::size_t fixedSizeOf(std::uint8_t dataType) noexcept {
-  switch (dataType) {
-    case 0x01: case 0x02: case 0x05: return 1;             // BOOLEAN, INTEGER8, UNSIGNED8
-    case 0x03: case 0x06: return 2;                        // INTEGER16, UNSIGNED16
-    case 0x10: case 0x16: return 3;                        // INTEGER24, UNSIGNED24
-    case 0x04: case 0x07: case 0x08: return 4;             // INTEGER32, UNSIGNED32, REAL32
-    case 0x12: case 0x18: return 5;                        // INTEGER40, UNSIGNED40
-    case 0x0C: case 0x0D: case 0x13: case 0x19: return 6;  // TIME_OF_DAY, TIME_DIFFERENCE, 48 bits
-    case 0x14: case 0x1A: return 7;                        // INTEGER56, UNSIGNED56
-    case 0x11: case 0x15: case 0x1B: return 8;             // REAL64, INTEGER64, UNSIGNED64
-    default: return 0;
-  }
-}
-
-bool isSignedType(std::uint8_t dataType) noexcept {
-  switch (dataType) {
-    case 0x02: case 0x03: case 0x04: case 0x10: case 0x12: case 0x13: case 0x14: case 0x15:
-      return true;
-    default:
-      return false;
-  }
-}
-
 ObjectStore::ObjectStore(const od::ObjectDictionary& dictionary) {
   for (const od::ObjectEntry* head : dictionary.heads()) {
     for (const od::ObjectEntry* e = head; e != nullptr; e = e->next) {
@@ -83,7 +61,7 @@ ObjectStore::ObjectStore(const od::ObjectDictionary& dictionary) {
       v.subIndex = static_cast<std::uint8_t>(e->subIndex);
       v.dataType = static_cast<std::uint8_t>(e->dataType);
       v.access = e->access <= od::kReadWrite ? e->access : od::kReadWrite;
-      v.fixedSize = fixedSizeOf(v.dataType);
+      v.fixedSize = od::fixedSize(static_cast<std::int8_t>(v.dataType));
       v.maxSize = maxSizeOf(v.dataType, v.fixedSize);
       v.defaultValue = defaultBytes(*e, v.dataType, v.fixedSize);
       if (v.defaultValue.size() > v.maxSize) v.defaultValue.resize(v.maxSize);
@@ -131,7 +109,7 @@ std::optional<std::int64_t> ObjectStore::integerValue(std::uint16_t index,
   std::uint64_t u = 0;
   for (std::size_t i = v->fixedSize; i-- > 0;) u = (u << 8) | v->value[i];
   const unsigned bits = static_cast<unsigned>(8 * v->fixedSize);
-  if (isSignedType(v->dataType) && bits < 64 && ((u >> (bits - 1)) & 1u) != 0) {
+  if (od::isSignedInteger(static_cast<std::int8_t>(v->dataType)) && bits < 64 && ((u >> (bits - 1)) & 1u) != 0) {
     u |= ~std::uint64_t{0} << bits;  // sign-extend
   }
   return static_cast<std::int64_t>(u);

@@ -11,14 +11,6 @@
 
 namespace bp::sim {
 
-// Byte size of a value of a CANopen basic data type, or 0 for the types whose values vary in
-// length (VISIBLE_STRING, OCTET_STRING, UNICODE_STRING, DOMAIN, no type, unknown codes).
-std::size_t fixedSizeOf(std::uint8_t dataType) noexcept;
-
-// True for the signed integer types (INTEGER8..INTEGER64), whose values are sign-extended when
-// read as a number.
-bool isSignedType(std::uint8_t dataType) noexcept;
-
 // One sub-object the node serves: its type, its access and its value as the bytes that travel
 // on the bus (little-endian numbers, REAL32 as its 4-byte pattern, strings as their bytes).
 struct Variable {

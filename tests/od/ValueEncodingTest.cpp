@@ -82,6 +82,9 @@ TEST(TypedBytes, TheEditorsTextOfAValueSendsTheValuesBytesAndStoresBack) {
   storeValueBytes(domain, std::string(20, '\x5A'), 65536);
   EXPECT_EQ(domain.value64, 65536);
   EXPECT_EQ(domain.textValue.size(), kDomainShownBytes);
+  EXPECT_EQ(editText(domain, ','), "");  // only its start is known
+  storeValueBytes(domain, "\x01\x02", 2);
+  EXPECT_EQ(editText(domain, ','), "01 02");
 }
 
 TEST(TypedBytes, Utf16FromANodeReadsEvenWhenBroken) {

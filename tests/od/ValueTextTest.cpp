@@ -38,7 +38,7 @@ constexpr TypedRow kTyped[] = {
     {"UNSIGNED40 beyond 32 bits", kUnsigned40, 0x100000000, "4294967296 (0x100000000)"},
     {"UNSIGNED64 all ones", kUnsigned64, -1, "18446744073709551615 (0xFFFFFFFFFFFFFFFF)"},
     {"no data type", kTypeNone, 5, ""},
-    {"DOMAIN", kDomain, 5, ""},
+    {"DOMAIN not read", kDomain, 0, ""},
     {"TIME_OF_DAY", kTimeOfDay, 5, ""},
     {"TIME_DIFFERENCE", kTimeDifference, 5, ""},
     {"negative code", -128, 5, ""},
@@ -51,6 +51,17 @@ TEST(FormatObjectValue, IntegerTypesSignedAndUnsigned) {
     e.value64 = r.value;
     EXPECT_EQ(FormatObjectValue(e, '.'), r.text);
   }
+}
+
+TEST(FormatObjectValue, DomainShowsItsSizeAndFirstBytes) {
+  ObjectEntry e = entry(kDomain, 0);
+  e.value64 = 3;
+  e.textValue = std::string("\x01\x02\xAB", 3);
+  EXPECT_EQ(FormatObjectValue(e, '.'), "3 bytes: 01 02 AB");
+  e.value64 = 70000;
+  EXPECT_EQ(FormatObjectValue(e, '.'), "70000 bytes: 01 02 AB ...");
+  e.textValue.clear();
+  EXPECT_EQ(FormatObjectValue(e, '.'), "70000 bytes");
 }
 
 TEST(FormatObjectValue, StringsShowTextValue) {

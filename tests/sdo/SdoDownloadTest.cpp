@@ -1,5 +1,7 @@
 // SDO download (write) requests: the exact initiate frame per data type, and the refusals.
 #include "SdoTestRig.h"
+#include "od/ValueEncoding.h"
+#include "sdo/SdoTransfer.h"
 
 namespace bp::sdo::test {
 namespace {
@@ -94,11 +96,54 @@ TEST_F(SdoClientTest, UploadOfTypeWithoutLengthIsSent) {
   EXPECT_TRUE(node.allRequestsMet());
 }
 
-TEST_F(SdoClientTest, ClientNeverSendsAnAbortAfterAFailure) {
+TEST_F(SdoClientTest, TimedOutWriteIsAbortedAfterItsMessage) {
   node.expect("605#2B.40.60.00.06.00.00.00");  // no answer
-  auto e = makeEntry(0x6040, 0, od::kUnsigned16, od::kWrite, 6);
-  EXPECT_NE(transfer(e), "");
-  EXPECT_EQ(written().size(), 1u);
+  node.expect("605#80.40.60.00.00.00.04.05");  // the client's time-out, 0x05040000
+  auto e = makeEntry(0x6040, 0, od::kUnsigned16, od::kWrite, 6, "Controlword");
+  EXPECT_EQ(transfer(e), "SDO Transfer timeout\nControlword\n24640 subindex 0");
+  EXPECT_TRUE(node.allRequestsMet());
+}
+
+// E: every data type in its own bytes; up to 4 go expedited, more by segmented download.
+TEST_F(SdoClientTest, WriteEntrySendsEveryTypeInItsOwnBytes) {
+  struct Case {
+    const char* name;
+    std::int8_t dataType;
+    void (*set)(od::ObjectEntry&);
+    std::vector<const char*> requests;  // each answered with the confirmation it asks for
+  };
+  const Case cases[] = {
+      {"UNSIGNED24, 3 bytes expedited", od::kUnsigned24, [](od::ObjectEntry& e) { e.value64 = 0x123456; },
+       {"605#27.00.20.00.56.34.12.00"}},
+      {"REAL32", od::kReal32, [](od::ObjectEntry& e) { e.realValue = 1.5; }, {"605#23.00.20.00.00.00.C0.3F"}},
+      {"UNICODE_STRING as UTF-16LE", od::kUnicodeString, [](od::ObjectEntry& e) { e.textValue = "\xC3\xA9"; },
+       {"605#2B.00.20.00.E9.00.00.00"}},
+      {"INTEGER64, segmented", od::kInteger64, [](od::ObjectEntry& e) { e.value64 = -2; },
+       {"605#21.00.20.00.08.00.00.00", "605#00.FE.FF.FF.FF.FF.FF.FF", "605#1D.FF.00.00.00.00.00.00"}},
+      {"VISIBLE_STRING, segmented", od::kVisibleString, [](od::ObjectEntry& e) { e.textValue = "Drive A"; },
+       {"605#21.00.20.00.07.00.00.00", "605#01.44.72.69.76.65.20.41"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const char* answers[] = {"585#60.00.20.00.00.00.00.00", "585#20.00.00.00.00.00.00.00", "585#30.00.00.00.00.00.00.00"};
+    for (std::size_t i = 0; i < c.requests.size(); ++i) node.expect(c.requests[i]).reply(answers[i == 0 ? 0 : 2 - i % 2]);
+    auto e = makeEntry(0x2000, 0, c.dataType, od::kWrite);
+    c.set(e);
+    EXPECT_NO_THROW(writeEntry(client, e, od::entryBytes(e)));
+  }
+  EXPECT_TRUE(node.allRequestsMet()) << node.requestsMet();
+  // A time-out names the object as W does, and is aborted.
+  node.expect("605#2B.00.20.00.E9.00.00.00");
+  node.expect("605#80.00.20.00.00.00.04.05");
+  auto e = makeEntry(0x2000, 0, od::kUnicodeString, od::kWrite, 0, "Name");
+  e.textValue = "\xC3\xA9";
+  try {
+    writeEntry(client, e, od::entryBytes(e));
+    ADD_FAILURE();
+  } catch (const Error& err) {
+    EXPECT_STREQ(err.what(), "SDO Transfer timeout\nName\n8192 subindex 0");
+  }
+  EXPECT_TRUE(node.allRequestsMet());
 }
 
 }  // namespace

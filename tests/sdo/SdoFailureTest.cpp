@@ -35,11 +35,28 @@ TEST_F(SdoClientTest, AbortOfUploadGivesTwoLineMessageAndKeepsTheValue) {
   }
 }
 
-TEST_F(SdoClientTest, AbortOfDownloadKeepsTheValueToWrite) {
-  node.expect("605#2B.00.10.00.0F.00.00.00").reply("585#80.00.10.00.02.00.01.06");
-  auto e = makeEntry(0x1000, 0, od::kUnsigned16, od::kWrite, 15);
-  EXPECT_EQ(transfer(e), "SDO Tranfer Abort : 0x06010002\nAttempt to write a read only object.");
-  EXPECT_EQ(e.value, 15);
+// One answer that carries no value: the entry keeps the value it had.
+TEST_F(SdoClientTest, AnswerWithoutDataKeepsTheValue) {
+  struct Case {
+    const char* name;
+    std::uint8_t direction;
+    const char* request;
+    const char* answer;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"abort of a download keeps the value to write", od::kWrite, "605#2B.00.10.00.0F.00.00.00",
+       "585#80.00.10.00.02.00.01.06", "SDO Tranfer Abort : 0x06010002\nAttempt to write a read only object."},
+      {"read answered with a download response completes", od::kRead, "605#40.00.10.00.00.00.00.00",
+       "585#60.00.10.00.11.22.33.44", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    node.expect(c.request).reply(c.answer);
+    auto e = makeEntry(0x1000, 0, od::kUnsigned16, c.direction, 15);
+    EXPECT_EQ(transfer(e), c.message);
+    EXPECT_EQ(e.value, 15);
+  }
 }
 
 TEST_F(SdoClientTest, AbortDuringSegmentedUploadKeepsSegmentsOutOfTheEntry) {
@@ -116,7 +133,9 @@ TEST_F(SdoClientTest, TimeoutIs250MsFromTheRequest) {
 TEST_F(SdoClientTest, WithoutReaderEveryTransferTimesOut) {
   readerRunning = false;
   node.expect("605#40.00.10.00.00.00.00.00").reply("585#43.00.10.00.07.00.00.00");
+  node.expect("605#80.00.10.00.00.00.04.05");
   node.expect("605#2B.40.60.00.06.00.00.00").reply("585#60.40.60.00.00.00.00.00");
+  node.expect("605#80.40.60.00.00.00.04.05");
   auto read = makeEntry(0x1000, 0, od::kUnsigned32, od::kRead, 1, "Device type");
   auto write = makeEntry(0x6040, 0, od::kUnsigned16, od::kWrite, 6, "Controlword");
   EXPECT_EQ(transfer(read), "SDO Transfer timeout\nDevice type\n4096 subindex 0");
@@ -159,6 +178,7 @@ TEST_F(SdoClientTest, TimedOutSegmentedUploadKeepsTheOldText) {
   node.expect("605#40.08.10.00.00.00.00.00").reply("585#41.08.10.00.0A.00.00.00");
   node.expect("605#60.08.10.00.00.00.00.00").reply("585#00.41.42.43.44.45.46.47");
   node.expect("605#70.08.10.00.00.00.00.00");  // no answer
+  node.expect("605#80.08.10.00.00.00.04.05");  // the client's time-out, 0x05040000
   auto e = makeEntry(0x1008, 0, od::kVisibleString, od::kRead, 0, "Name");
   e.textValue = "old";
   EXPECT_EQ(transfer(e), "SDO Transfer timeout\nName\n4104 subindex 0");
@@ -171,7 +191,7 @@ TEST_F(SdoClientTest, TooLargeFailsWithoutSegmentRequestAndReaderGoesOn) {
   auto e = makeEntry(0x1008, 0, od::kVisibleString);
   e.textValue = "old";
   EXPECT_EQ(transfer(e), "SDO Transfer error, SDO too large");
-  EXPECT_EQ(written().size(), 1u);
+  EXPECT_EQ(written(), (std::vector<std::string>{"605#4008100000000000", "605#8008100005000405"}));
   EXPECT_EQ(e.textValue, "old");
 
   // The reader still stores other frames and hands on the next responses.

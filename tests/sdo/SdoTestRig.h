@@ -5,6 +5,7 @@
 // runs the reader once, so a 250 ms time-out takes 250 passes and no real time.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -39,6 +40,15 @@ inline od::ObjectEntry makeEntry(std::int32_t index, std::int32_t subIndex, std:
   e.value = value;
   e.setName(name);
   return e;
+}
+
+// An 8-byte SDO frame in the notation of expect() and reply(), from its bytes.
+inline std::string sdoFrame(std::uint32_t id, const std::array<std::uint8_t, 8>& data) {
+  can::CanFrame f{};
+  f.id = id;
+  f.len = 8;
+  f.data = data;
+  return frameText(f);
 }
 
 // The node's side of a conversation: each request the client must send, in order, with the answers

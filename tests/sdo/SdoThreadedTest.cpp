@@ -20,7 +20,11 @@
 #include "engine/HighRateReader.h"
 #include "engine/PeriodicTimer.h"
 #include "engine/RxRing.h"
+#include "SdoTestRig.h"
 #include "sdo/SdoClient.h"
+#include "sdo/TransferJob.h"
+#include "sim/DemoEds.h"
+#include "sim/SimNode.h"
 #include "sdo/SdoProtocol.h"
 #include "util/Clock.h"
 #include "util/Error.h"
@@ -157,36 +161,33 @@ class ThreadedNode {
   std::uint8_t m_toggle = 0;
 };
 
-od::ObjectEntry entryFor(std::int32_t index, std::int32_t sub, std::int8_t type, std::uint8_t dir,
-                         std::int32_t value = 0) {
-  od::ObjectEntry e;
-  e.index = index;
-  e.subIndex = sub;
-  e.dataType = type;
-  e.direction = dir;
-  e.value = value;
-  e.setName("Object");
-  return e;
-}
+// Busprobe's side on the virtual bus: the reader on the periodic timer's thread feeding the client;
+// the node on its own thread.
+struct ThreadedRig {
+  ThreadedRig() {
+    const std::uint16_t code = can::kBitRateTable[can::kDefaultBitRateIndex].code;
+    EXPECT_EQ(host->open(code, 0), can::kOk);
+    EXPECT_EQ(device->open(code, 0), can::kOk);
+    reader.setHandOver(&client);
+    EXPECT_TRUE(timer.startOnFrames(*host, [this] { return reader.runScheduled(1); }));
+  }
+  ~ThreadedRig() { timer.stop(); }
 
-TEST(SdoClientThreaded, ThousandsOfTransfersThroughTheReaderThread) {
-  auto bus = can::VirtualBus::create();
-  auto host = bus->endpoint();
-  auto device = bus->endpoint();
-  const std::uint16_t code = can::kBitRateTable[can::kDefaultBitRateIndex].code;
-  ASSERT_EQ(host->open(code, 0), can::kOk);
-  ASSERT_EQ(device->open(code, 0), can::kOk);
-
+  std::shared_ptr<can::VirtualBus> bus = can::VirtualBus::create();
+  std::unique_ptr<can::VirtualBusEndpoint> host = bus->endpoint();
+  std::unique_ptr<can::VirtualBusEndpoint> device = bus->endpoint();
   std::atomic<std::int32_t> nodeId{kNode};
   SlowClock clock;
-  auto ring = std::make_unique<engine::RxRing>();
-  engine::HighRateReader reader(*host, *ring, clock);
-  SdoClient client(*host, nodeId, clock);
-  reader.setHandOver(&client);
-
-  ThreadedNode node(*device);
+  std::unique_ptr<engine::RxRing> ring = std::make_unique<engine::RxRing>();
+  engine::HighRateReader reader{*host, *ring, clock};
+  SdoClient client{*host, nodeId, clock};
   engine::PeriodicTimer timer;
-  ASSERT_TRUE(timer.startOnFrames(*host, [&reader] { return reader.runScheduled(1); }));
+};
+
+TEST(SdoClientThreaded, ThousandsOfTransfersThroughTheReaderThread) {
+  ThreadedRig rig;
+  ThreadedNode node(*rig.device);
+  SdoClient& client = rig.client;
 
   constexpr int kTransfers = 3000;
   int written = 0, readBack = 0, strings = 0, aborts = 0;
@@ -197,13 +198,13 @@ TEST(SdoClientThreaded, ThousandsOfTransfersThroughTheReaderThread) {
     try {
       switch (i % 4) {
         case 0: {
-          auto e = entryFor(object, 1, od::kUnsigned32, od::kWrite, expected);
+          auto e = test::makeEntry(object, 1, od::kUnsigned32, od::kWrite, expected);
           client.TransferSdo(e);
           ++written;
           break;
         }
         case 1: {
-          auto e = entryFor(object, 1, od::kUnsigned32, od::kRead);
+          auto e = test::makeEntry(object, 1, od::kUnsigned32, od::kRead);
           client.TransferSdo(e);
           if (e.value != expected) firstFailure = "read back " + std::to_string(e.value);
           ++readBack;
@@ -211,14 +212,14 @@ TEST(SdoClientThreaded, ThousandsOfTransfersThroughTheReaderThread) {
         }
         case 2: {
           const std::int32_t index = kStringBase + (i / 4) % 10;
-          auto e = entryFor(index, 0, od::kVisibleString, od::kRead);
+          auto e = test::makeEntry(index, 0, od::kVisibleString, od::kRead);
           client.TransferSdo(e);
           if (e.textValue != stringObject(index)) firstFailure = "text " + e.textValue;
           ++strings;
           break;
         }
         case 3: {
-          auto e = entryFor(kMissing, 0, od::kUnsigned32, od::kRead, expected);
+          auto e = test::makeEntry(kMissing, 0, od::kUnsigned32, od::kRead, expected);
           try {
             client.TransferSdo(e);
             firstFailure = "missing object was read";
@@ -237,12 +238,47 @@ TEST(SdoClientThreaded, ThousandsOfTransfersThroughTheReaderThread) {
       firstFailure = std::to_string(i) + ": " + err.what();
     }
   }
-  timer.stop();
+  rig.timer.stop();
 
   EXPECT_EQ(firstFailure, "");
   EXPECT_EQ(written + readBack + strings + aborts, kTransfers);
-  EXPECT_EQ(host->droppedFrames() + device->droppedFrames(), 0u);
-  EXPECT_EQ(ring->size(), 0);  // SDO responses never reach the receive ring
+  EXPECT_EQ(rig.host->droppedFrames() + rig.device->droppedFrames(), 0u);
+  EXPECT_EQ(rig.ring->size(), 0);  // SDO responses never reach the receive ring
+}
+
+// 64 KiB file transfers on the job's worker against the simulated node: whole sub-blocks of 127
+// segments arrive in bursts through the reader thread and the frame queue; the same upload falls
+// back to segmented transfer when the node refuses block transfer; one job at a time; cancel.
+TEST(SdoClientThreaded, FileTransfersOfSixtyFourKiBOnAWorkerAgainstTheSimulatedNode) {
+  ThreadedRig rig;
+  sim::SimNode node(*rig.device, kNode, sim::demoEdsText());
+  ASSERT_TRUE(node.start());
+  while (node.nmtState() == sim::NmtState::kInitialising) std::this_thread::yield();
+  std::string bytes(65536, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 256);
+
+  TransferJob job(rig.client);
+  const TransferOptions options;  // block transfer
+  ASSERT_TRUE(job.startDownload(0x1F50, 1, bytes, options));
+  EXPECT_TRUE(job.take().empty());
+  EXPECT_TRUE(node.value(0x1F50, 1) == std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  for (bool block : {true, false}) {
+    node.setBlockTransfer(block);
+    ASSERT_TRUE(job.startUpload(0x1F50, 1, options));
+    EXPECT_TRUE(job.take() == bytes);
+    EXPECT_EQ(job.done(), bytes.size());
+  }
+  ASSERT_TRUE(job.startUpload(0x1F50, 1, options));
+  EXPECT_FALSE(job.startUpload(0x1F50, 1, options));
+  job.cancel();
+  try {
+    EXPECT_TRUE(job.take() == bytes);  // it may have ended before the cancel
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "SDO Transfer cancelled");
+  }
+  EXPECT_FALSE(rig.client.busy());
+  node.stop();
+  EXPECT_EQ(rig.client.droppedAnswers(), 0u);
 }
 
 }  // namespace
