@@ -63,6 +63,7 @@ void TfrmBPX::placeObjectTree() {
   tvSDO->setIndentation(19);
   tvSDO->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tvSDO->installEventFilter(this);
+  tvSDO->setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
 void TfrmBPX::placeMonitorView() {
@@ -139,6 +140,7 @@ void TfrmBPX::connectHandlers() {
   connect(btnClose, &QPushButton::clicked, this, &TfrmBPX::btnCloseClick);
   connect(cbSpeed, &CloseUpComboBox::closeUp, this, &TfrmBPX::cbSpeedCloseUp);
   connect(btnEDSLoad, &QPushButton::clicked, this, &TfrmBPX::btnEDSLoadClick);
+  connect(tvSDO, &QTreeWidget::customContextMenuRequested, this, &TfrmBPX::tvSDOContextMenu);
   connect(btnEnableSync, &QPushButton::clicked, this, &TfrmBPX::btnEnableSyncClick);
   connect(btnStopSync, &QPushButton::clicked, this, &TfrmBPX::btnStopSyncClick);
   connect(btnEnableGuard, &QPushButton::clicked, this, &TfrmBPX::btnEnableGuardClick);

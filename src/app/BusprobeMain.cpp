@@ -7,7 +7,9 @@
 #include <QSettings>
 #include <QTreeWidgetItemIterator>
 #include <unordered_set>
+#include <utility>
 
+#include "app/FileTransfer.h"
 #include "app/ItemEntry.h"
 #include "app/Messages.h"
 #include "app/WindowStyle.h"
@@ -22,6 +24,8 @@ namespace bp::app {
 TfrmBPX::TfrmBPX(std::unique_ptr<can::CanDriver> driver, Clock& clock, QWidget* parent)
     : QWidget(parent), m_session(std::move(driver), clock) {
   runInputDialog = [](TfrmInput& dialog) { return dialog.exec(); };
+  chooseTransferFile = [this](bool save, const QString& object) { return askTransferFile(save, object); };
+  runContextMenu = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
   buildLayout();
   startUp();
 }
@@ -76,6 +80,9 @@ void TfrmBPX::startUp() {
 void TfrmBPX::shutDown() {
   if (m_shutDown) return;
   m_shutDown = true;
+  // 0. A file transfer still running is cancelled (the node gets its abort) and waited for.
+  m_session.fileJob.cancel();
+  delete std::exchange(m_fileTransfer, nullptr);
   // 1. No run of the reader may be in progress or begin after this.
   if (m_timerStarted) m_session.stopReader();
   tiBufferReader->stop();

@@ -1,5 +1,6 @@
 #pragma once
 #include <QCheckBox>
+#include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/Widgets.h"
@@ -19,6 +21,7 @@
 namespace bp::app {
 
 class TfrmInput;
+class FileTransfer;
 
 // The main window: owns all state (the session), lays out the controls and wires their handlers.
 // Handlers read the controls, call the core and write the controls back.
@@ -38,6 +41,10 @@ class TfrmBPX : public QWidget {
   // (save = true for the save dialog). An empty name means the user cancelled.
   std::function<int(TfrmInput&)> runInputDialog;
   std::function<QString(bool save)> chooseListFile;
+  // The file of U (save = true) and D for the object named; empty when the user cancelled.
+  std::function<QString(bool save, const QString& object)> chooseTransferFile;
+  // How the tree's context menu is shown.
+  std::function<void(QMenu& menu, const QPoint& at)> runContextMenu;
 
   // ---- controls (objectName = member name) ----
   QLabel* lblVersion;
@@ -78,6 +85,7 @@ class TfrmBPX : public QWidget {
   QTimer* tiGuard;
   QTimer* tiSync;
   TfrmInput* frmInput = nullptr;
+  TfrmInput* frmEdit = nullptr;  // "Edit Value" (E), made on first use
 
  public slots:
   // Bus and window
@@ -87,8 +95,9 @@ class TfrmBPX : public QWidget {
   void tiBufferReaderTimer();
   // Object dictionary and SDO from the tree
   void btnEDSLoadClick();
-  // Returns true when the key was one of R, A, W (then it is swallowed).
+  // Returns true when the key was one of R, A, W, E, U, D (then it is swallowed).
   bool tvSDOKeyPress(QChar key);
+  void tvSDOContextMenu(const QPoint& pos);
   // NMT, guarding, SYNC, RxPDO
   void btnStartClick();
   void btnStopClick();
@@ -151,6 +160,19 @@ class TfrmBPX : public QWidget {
   // and write a typed value.
   void readFromTree(QTreeWidgetItem& item, od::ObjectEntry& entry, bool addToList);
   void writeFromTree(QTreeWidgetItem& item, od::ObjectEntry& entry);
+  // E: a value of any data type, typed in its own form (BusprobeTransfers.cpp).
+  void editFromTree(QTreeWidgetItem& item, od::ObjectEntry& entry);
+  TfrmInput& editDialog();
+  // The bytes of the value typed in "Edit Value"; nothing when cancelled. Throws the typed text's
+  // error.
+  std::optional<std::string> askEditValue(const od::ObjectEntry& entry);
+  // U and D: the object's value to and from a file, on the file transfer's own thread.
+  void uploadToFile(QTreeWidgetItem& item, od::ObjectEntry& entry);
+  void downloadFromFile(od::ObjectEntry& entry);
+  void trackFileTransfer(FileTransfer* transfer);
+  QString askTransferFile(bool save, const QString& object);
+  // True (after saying so in the "Error" box) while a file transfer holds the SDO client.
+  bool refusedForFileTransfer();
   // The file name chooser of the list file buttons (save = true for the save dialog).
   QString listFileToUse(bool save);
   void AddCategoryNode(std::int32_t first, std::int32_t last, const QString& caption);
@@ -163,6 +185,8 @@ class TfrmBPX : public QWidget {
   QString listSaveFile() const;
 
   engine::Session m_session;
+  FileTransfer* m_fileTransfer = nullptr;  // the running file transfer's dialog; a child
+  std::uint32_t m_loadCount = 0;           // EDS loads so far: entries of an older load are gone
   std::vector<QTreeWidgetItem*> m_monitorItems;  // list item of each monitor row
   std::vector<std::size_t> m_changedRows;         // the monitor rows a tick rewrites
   bool m_timerStarted = false;

@@ -17,6 +17,7 @@ QString TfrmBPX::captionOf(const od::ObjectEntry& entry) const {
 
 void TfrmBPX::btnEDSLoadClick() {
   tvSDO->clear();
+  ++m_loadCount;
   m_session.dictionary.ClearObjectDictionary();
   const QString fileName = edEDSFile->text();
   // What was read before a faulty line stays; the error names that line.
@@ -58,13 +59,19 @@ void TfrmBPX::AddCategoryNode(std::int32_t first, std::int32_t last, const QStri
 
 bool TfrmBPX::tvSDOKeyPress(QChar key) {
   const QChar k = key.toUpper();
-  if (k != u'A' && k != u'R' && k != u'W') return false;
+  if (!QStringLiteral("ARWEUD").contains(k)) return false;
   QTreeWidgetItem* item = tvSDO->currentItem();
   od::ObjectEntry* entry = entryOf(item);
-  if (entry == nullptr || entry->subIndex < 0) return true;
+  if (entry == nullptr || entry->subIndex < 0 || refusedForFileTransfer()) return true;
   guarded(MessageKind::Error, [&] {
     if (k == u'W')
       writeFromTree(*item, *entry);
+    else if (k == u'E')
+      editFromTree(*item, *entry);
+    else if (k == u'U')
+      uploadToFile(*item, *entry);
+    else if (k == u'D')
+      downloadFromFile(*entry);
     else
       readFromTree(*item, *entry, k == u'A');
   });

@@ -29,6 +29,7 @@ void TfrmBPX::RefreshUserSdoList() {
 }
 
 void TfrmBPX::btnReadUserClick() {
+  if (refusedForFileTransfer()) return;
   guarded(MessageKind::Default, [&] {
     usersdo::transferAll(m_session.userList, od::kRead, [&](od::ObjectEntry& e) { m_session.sdo.TransferSdo(e); });
     RefreshUserSdoList();
@@ -43,6 +44,7 @@ void refuseUnfitWrite(const std::optional<std::string>& reason) {
 }  // namespace
 
 void TfrmBPX::btnWriteUserClick() {
+  if (refusedForFileTransfer()) return;
   // A value outside its type stops the run before anything is sent.
   if (!guarded(MessageKind::Error, [&] { refuseUnfitWrite(usersdo::writeValueError(m_session.userList)); })) return;
   guarded(MessageKind::Default, [&] {

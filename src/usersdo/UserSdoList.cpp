@@ -20,6 +20,11 @@ bool isEquivalent(const od::ObjectEntry& a, const od::ObjectEntry& b, char decim
 
 }  // namespace
 
+bool listKeepsValueOf(std::int8_t t) noexcept {
+  return (t >= od::kBoolean && t <= od::kReal32) || od::isWideInteger(t) || t == od::kReal64 ||
+         t == od::kOctetString || t == od::kUnicodeString;
+}
+
 bool addToUserSdoList(UserSdoList& list, const od::ObjectEntry& entry, char decimalSep) {
   for (const auto& e : list) {
     if (isEquivalent(*e, entry, decimalSep)) return false;

@@ -23,6 +23,10 @@ using UserSdoList = std::vector<std::unique_ptr<od::ObjectEntry>>;
 // the copy was appended. Throws only std::bad_alloc.
 bool addToUserSdoList(UserSdoList& list, const od::ObjectEntry& entry, char decimalSep);
 
+// True for the data types whose current value the list file keeps (every integer width, REAL32,
+// REAL64, OCTET_STRING, UNICODE_STRING): a write entry of such a type writes what it was given.
+bool listKeepsValueOf(std::int8_t dataType) noexcept;
+
 // The order of the rows after dropping row `dragged` of `rowCount` rows on row `target` (no
 // target: the empty area below the last row), as the list of old positions in their new order.
 // The dragged row is copied to the end (no target), to target + 1 (target below it) or to target
