@@ -8,6 +8,7 @@
 #   2. else on this machine, when it has a vcan0 (the down/up tests need root, else they skip);
 #   3. else nowhere: the script says so and exits 0.
 # The build reuses build/ of scripts/test.sh when it is there, else it uses build-socketcan/.
+# CANopenNode's demo device is built from ../shared/peers/canopennode when it is there.
 # Environment: CANVM (the canvm program), SOCKETCAN_TIMEOUT (seconds for the run in the virtual
 # machine, default 900), BUILD_JOBS (default: the number of processors).
 set -euo pipefail
@@ -45,6 +46,19 @@ fi
 targets=(socketcan_tests busprobe-node)
 if grep -q '^BUSPROBE_BUILD_GUI:BOOL=ON$' "$build/CMakeCache.txt"; then targets+=(socketcan_gui_tests); fi
 cmake --build "$build" -j"${BUILD_JOBS:-$(nproc)}" --target "${targets[@]}"
+
+# CANopenNode's demo device and gateway, the independent peer of the PeerDevice tests (skipped
+# without them).
+for peer in "$top/../shared/peers/canopennode" /work/shared/peers/canopennode; do
+  if [ -x "$peer/build.sh" ] || [ -f "$peer/build.sh" ]; then
+    if bash "$peer/build.sh" "$build/canopennode" >/dev/null; then
+      export BUSPROBE_PEER_DIR="$build/canopennode"
+    else
+      echo "socketcan-test: CANopenNode's demo device did not build; its tests skip"
+    fi
+    break
+  fi
+done
 
 run=(ctest --test-dir "$build" -L socketcan --output-on-failure)
 if [ "$where" = vm ]; then
