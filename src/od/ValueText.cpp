@@ -124,81 +124,91 @@ std::int32_t integerText(std::string_view text) {
   return v;
 }
 
-bool tryRealText(std::string_view text, char decimalSep, double& out) noexcept {
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < n && (text[i] == '-' || text[i] == '+')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  const std::size_t intBegin = i;
-  while (i < n && isDigit(text[i])) ++i;
-  const std::string_view intDigits = text.substr(intBegin, i - intBegin);
-  std::string_view fracDigits;
-  if (i < n && text[i] == decimalSep) {
-    const std::size_t fracBegin = ++i;
-    while (i < n && isDigit(text[i])) ++i;
-    fracDigits = text.substr(fracBegin, i - fracBegin);
-  }
-  if (intDigits.empty() && fracDigits.empty()) return false;
+namespace {
 
+// The parts of a real number's text: sign, digits before and after the separator, exponent.
+struct RealParts {
+  bool negative = false;
+  std::string_view intDigits;
+  std::string_view fracDigits;
   bool expNegative = false;
   std::string_view expDigits;
+};
+
+// Splits the text by the rule of realText; false where it is not such a number.
+bool splitReal(std::string_view text, char decimalSep, RealParts& p) noexcept {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  const auto digitsFrom = [&](std::size_t begin) {
+    while (i < n && isDigit(text[i])) ++i;
+    return text.substr(begin, i - begin);
+  };
+  const auto sign = [&](bool& negative) {
+    if (i < n && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  };
+  while (i < n && text[i] == ' ') ++i;
+  sign(p.negative);
+  p.intDigits = digitsFrom(i);
+  if (i < n && text[i] == decimalSep) p.fracDigits = digitsFrom(++i);
+  if (p.intDigits.empty() && p.fracDigits.empty()) return false;
   if (i < n && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
-    if (i < n && (text[i] == '-' || text[i] == '+')) {
-      expNegative = text[i] == '-';
-      ++i;
-    }
-    const std::size_t expBegin = i;
-    while (i < n && isDigit(text[i])) ++i;
-    expDigits = text.substr(expBegin, i - expBegin);
-    if (expDigits.empty()) return false;
+    sign(p.expNegative);
+    p.expDigits = digitsFrom(i);
+    if (p.expDigits.empty()) return false;
   }
   while (i < n && text[i] == ' ') ++i;
-  if (i != n) return false;
+  return i == n;
+}
 
+// Whether a number that from_chars found out of range lies beyond the largest double (true) or
+// below the smallest (false): by the power of ten of its first significant digit. Reading stops
+// once the power is far beyond any double either way, whatever the number of leading digits or
+// zeros in the mantissa (at most the text's length) shifts it by.
+bool beyondLargest(const RealParts& p, std::size_t textSize) noexcept {
+  const long cap = 100000 + static_cast<long>(textSize);
+  long exp10 = 0;
+  for (char d : p.expDigits) {
+    exp10 = exp10 * 10 + (d - '0');
+    if (exp10 > cap) break;
+  }
+  if (p.expNegative) exp10 = -exp10;
+  long lead = 0;
+  const std::size_t firstInt = p.intDigits.find_first_not_of('0');
+  if (firstInt != std::string_view::npos) {
+    lead = static_cast<long>(p.intDigits.size() - firstInt) - 1;
+  } else {
+    const std::size_t firstFrac = p.fracDigits.find_first_not_of('0');
+    lead = -static_cast<long>(firstFrac == std::string_view::npos ? 0 : firstFrac + 1);
+  }
+  return exp10 + lead >= 0;
+}
+
+}  // namespace
+
+bool tryRealText(std::string_view text, char decimalSep, double& out) noexcept {
+  RealParts p;
+  if (!splitReal(text, decimalSep, p)) return false;
   // Rewrite in the C form that from_chars reads; it never consults the locale.
   std::string c;
-  c.reserve(intDigits.size() + fracDigits.size() + expDigits.size() + 4);
-  c += intDigits;
+  c.reserve(p.intDigits.size() + p.fracDigits.size() + p.expDigits.size() + 4);
+  c += p.intDigits;
   c += '.';
-  c += fracDigits;
-  if (!expDigits.empty()) {
+  c += p.fracDigits;
+  if (!p.expDigits.empty()) {
     c += 'e';
-    if (expNegative) c += '-';
-    c += expDigits;
+    if (p.expNegative) c += '-';
+    c += p.expDigits;
   }
   double magnitude = 0.0;
-  const auto r =
-      std::from_chars(c.data(), c.data() + c.size(), magnitude, std::chars_format::general);
+  const auto r = std::from_chars(c.data(), c.data() + c.size(), magnitude, std::chars_format::general);
   if (r.ec == std::errc::result_out_of_range) {
-    // Overflow or underflow: decide by the power of ten of the first significant digit.
-    // Reading stops once the power is far beyond any double either way, whatever the number of
-    // leading digits or zeros in the mantissa (at most the text's length) shifts it by.
-    const long cap = 100000 + static_cast<long>(n);
-    long exp10 = 0;
-    for (char d : expDigits) {
-      exp10 = exp10 * 10 + (d - '0');
-      if (exp10 > cap) break;
-    }
-    if (expNegative) exp10 = -exp10;
-    long lead = 0;
-    const std::size_t firstInt = intDigits.find_first_not_of('0');
-    if (firstInt != std::string_view::npos) {
-      lead = static_cast<long>(intDigits.size() - firstInt) - 1;
-    } else {
-      const std::size_t firstFrac = fracDigits.find_first_not_of('0');
-      lead = -static_cast<long>(firstFrac == std::string_view::npos ? 0 : firstFrac + 1);
-    }
-    if (exp10 + lead >= 0) return false;  // beyond the largest double
-    magnitude = 0.0;                      // below the smallest: reads as zero
+    if (beyondLargest(p, text.size())) return false;
+    magnitude = 0.0;  // below the smallest double: reads as zero
   } else if (r.ec != std::errc() || r.ptr != c.data() + c.size()) {
     return false;
   }
-  out = negative ? -magnitude : magnitude;
+  out = p.negative ? -magnitude : magnitude;
   return true;
 }
 

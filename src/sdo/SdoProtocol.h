@@ -105,6 +105,8 @@ constexpr std::uint8_t uploadSegmentRequest(std::uint8_t toggle) noexcept {
 // ---- block transfer (CiA 301): the low bits of the command byte and the segment byte ----
 // Client and server each say whether they take a CRC over the data (cc, sc).
 inline constexpr std::uint8_t kBlockCrcBit = 0x04;
+// Subcommand 0 of either side and direction: the initiate frames.
+inline constexpr std::uint8_t kBlockInitiate = 0x00;
 // Block download: client subcommand (cs, bit 0) and server subcommand (ss, bits 1..0).
 inline constexpr std::uint8_t kBlockSizeBit = 0x02;         // s: initiate; size in bytes 4..7
 inline constexpr std::uint8_t kBlockDownloadEnd = 0x01;     // cs 1 (client), ss 1 (server)

@@ -25,7 +25,7 @@ bool validBlockSize(std::uint8_t size) noexcept { return size >= 1 && size <= pr
 void SdoServer::blockUpload(const can::CanFrame& request) {
   const std::uint8_t c = request.data[proto::kCommandByte];
   switch (c & proto::kBlockSubcommandMask) {
-    case 0: return initiateBlockUpload(request);
+    case proto::kBlockInitiate: return initiateBlockUpload(request);
     case proto::kBlockUploadStart:
       if (m_mode != Mode::BlockUploadStart) return abort(proto::kAbortCommandUnknown);
       m_mode = Mode::BlockUpload;
