@@ -34,8 +34,9 @@ class PeerDevice : public VcanSession {
     const std::string store = ::testing::TempDir() + "peer-store-";
     device = std::make_unique<ChildProcess>(
         std::vector<std::string>{peerProgram("demoLinuxDevice"), kVcan, "-i", "4", "-s", store});
-    gateway = std::make_unique<ChildProcess>(std::vector<std::string>{
-        peerProgram("canopend"), kVcan, "-i", "1", "-c", std::string("local-") + kGatewaySocket});
+    gateway = std::make_unique<ChildProcess>(std::vector<std::string>{peerProgram("canopend"), kVcan, "-i", "1", "-s",
+                                                                      store + "gateway-", "-c",
+                                                                      std::string("local-") + kGatewaySocket});
     ASSERT_TRUE(waitForStored("704#00")) << "boot-up of the device: " << device->output();
     session.nodeId.store(kPeerNode);
   }
