@@ -1,6 +1,8 @@
-// The object dictionary tree: loading an EDS file, and R, A and W on its nodes.
+// The object dictionary tree: loading an EDS file, and R, A, W and U on its nodes.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProgressDialog>
 #include <QTimer>
 
 #include "WindowFixture.h"
@@ -371,6 +373,41 @@ TEST_F(ObjectTree, WritingAStringObjectIsRefusedAsUnsupported) {
   negative.dataType = -3;
   EXPECT_FALSE(w.askWriteValue(negative));
   EXPECT_EQ(messages.size(), 2u);
+}
+
+// A node that never answers: the upload waits (1 s per answer), other SDO commands are held off
+// with a message, and the progress dialog's Cancel ends it with the abort on the bus.
+TEST_F(ObjectTree, AFileTransferHoldsOffOtherSdoCommandsUntilItsCancel) {
+  openWithSample();
+  auto& w = open();  // the sample file stays in the folder; no node answers now
+  select(w, "0x6041 ");
+  w.chooseTransferFile = [this](bool save, const QString& object) {
+    EXPECT_TRUE(save);
+    EXPECT_EQ(object, "0x6041 sub 0");
+    return path("status.bin");
+  };
+  w.tvSDOKeyPress(u'U');
+  ASSERT_TRUE(w.session().sdo.busy());
+  w.tvSDOKeyPress(u'R');
+  w.btnReadUserClick();
+  ASSERT_EQ(messages.size(), 2u);  // R, and the user list's Read
+  for (const auto& m : messages) EXPECT_EQ(m.text, "A file transfer is running. Wait until it ends or cancel it.");
+  auto* progress = w.findChild<QProgressDialog*>(QStringLiteral("dlgFileTransfer"));
+  ASSERT_NE(progress, nullptr);
+  EXPECT_TRUE(progress->isVisible());
+  EXPECT_FALSE(progress->isModal());
+  emit progress->canceled();  // as its Cancel button and Esc do
+  QElapsedTimer t;
+  t.start();
+  while ((w.session().sdo.busy() || messages.size() < 3) && t.elapsed() < 5000) QTest::qWait(20);
+  EXPECT_FALSE(w.session().sdo.busy());
+  const auto sent = driver->written();
+  ASSERT_EQ(sent.size(), 2u);  // the block upload's initiate, then the abort of the cancel
+  EXPECT_EQ(frameText(sent[0]).substr(0, 12), "605#A4416000");
+  EXPECT_EQ(frameText(sent[1]), "605#8041600000000008");
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[2].text, "SDO Transfer cancelled");
+  EXPECT_FALSE(QFile::exists(path("status.bin")));
 }
 
 TEST(WriteValueDialog, LayoutDefaultsAndKeys) {
