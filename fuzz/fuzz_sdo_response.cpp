@@ -38,6 +38,7 @@
 
 #include "FuzzCheck.h"
 #include "can/CanDriver.h"
+#include "canopen/Identifiers.h"
 #include "engine/HighRateReader.h"
 #include "engine/RxRing.h"
 #include "od/ObjectEntry.h"
@@ -52,7 +53,7 @@ using bp::fuzz::check;
 using bp::fuzz::startsWith;
 using bp::can::CanFrame;
 
-constexpr std::int8_t kDataTypes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, -1, -128, 14, 127};
+constexpr std::int8_t kDataTypes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, -1, -128, 14, 127, 15, 16, 17, 21, 27};
 constexpr std::size_t kHeaderSize = 9;
 constexpr char kName[] = "Fuzzed object";
 
@@ -111,8 +112,8 @@ class ScriptDriver final : public bp::can::CanDriver {
 class Rig {
  public:
   Rig(const std::uint8_t* data, std::size_t size)
-      : m_in(data, size), m_reader(m_driver, *m_ring, m_node, m_clock), m_client(m_driver, m_node, m_clock) {
-    m_reader.setSdoSink(&m_client);
+      : m_in(data, size), m_reader(m_driver, *m_ring, m_clock), m_client(m_driver, m_node, m_clock) {
+    m_reader.setHandOver(&m_client);
     m_client.setWaitHook([this] { pass(); });
     m_driver.onWrite = [this] { step(); };
   }
@@ -226,8 +227,11 @@ class Rig {
               e.defaultValue == before.defaultValue && e.next == nullptr,
           "the transfer changed a field that describes the object");
     check(e.textValue.size() <= 256, "text value longer than 256 bytes");
-    const bool stringUpload = e.direction == bp::od::kRead && e.dataType == bp::od::kVisibleString;
-    if (!stringUpload) check(e.textValue == before.textValue, "text value changed by another transfer");
+    // Uploads of the types read as text or bytes: VISIBLE_STRING, OCTET_STRING, UNICODE_STRING, DOMAIN.
+    const bool textUpload = e.direction == bp::od::kRead &&
+                            (e.dataType == bp::od::kVisibleString || e.dataType == bp::od::kOctetString ||
+                             e.dataType == bp::od::kUnicodeString || e.dataType == bp::od::kDomain);
+    if (!textUpload) check(e.textValue == before.textValue, "text value changed by another transfer");
 
     const bool refused = threw && message == "Can't write this type of object";
     if (refused) {
@@ -247,6 +251,15 @@ class Rig {
                 f.data[3] == static_cast<std::uint8_t>(e.subIndex),
             "request frame object");
       const std::uint8_t c = f.data[0];
+      if (c == 0x80) {
+        // What the client gives up it aborts, as the last frame: its time-out, or more data than
+        // it takes.
+        const std::uint32_t code = static_cast<std::uint32_t>(f.data[4]) | (f.data[5] << 8) | (f.data[6] << 16) |
+                                   (static_cast<std::uint32_t>(f.data[7]) << 24);
+        check(i > 0 && i + 1 == m_driver.written.size(), "an abort is the last frame after a request");
+        check(code == 0x05040000 || code == 0x05040005, "abort code of the client", std::to_string(code));
+        continue;
+      }
       if (i == 0) {
         if (e.direction == bp::od::kWrite) {
           check(c == 0x23 || c == 0x2B || c == 0x2F || c == 0x33, "initiate download command");
