@@ -150,12 +150,13 @@ TEST_F(WindowCanUtils, CandumpPrintsWhatTheButtonsAndTimersSend) {
 }
 
 TEST_F(WindowCanUtils, CandumpPrintsTheSdoRequestOfATreeRead) {
-  // Nobody answers: the request goes out once, and the read ends with its time-out.
+  // Nobody answers: the request goes out once, the read ends with its time-out, and the client
+  // aborts what it gave up (0x05040000).
   auto& w = open();
   CanDump dump;
   ASSERT_TRUE(dump.ready()) << dump.output();
   pressOnNode("0x1000 ", u'r');
-  EXPECT_EQ(dump.frames(1), std::vector<std::string>{"605#4000100000000000"});
+  EXPECT_EQ(dump.frames(2), (std::vector<std::string>{"605#4000100000000000", "605#8000100000000405"}));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "Error");
   EXPECT_EQ(messages[0].text, "SDO Transfer timeout\nDevice type\n4096 subindex 0");
@@ -163,7 +164,7 @@ TEST_F(WindowCanUtils, CandumpPrintsTheSdoRequestOfATreeRead) {
   w.cbNodeID->setCurrentIndex(0x22);
   pressOnNode("0x1018 ", u'r');  // a record: nothing is sent for its own node
   pressOnNode("0x100A ", u'r');
-  EXPECT_EQ(dump.frames(1), std::vector<std::string>{"622#400A100000000000"});
+  EXPECT_EQ(dump.frames(2), (std::vector<std::string>{"622#400A100000000000", "622#800A100000000405"}));
   EXPECT_EQ(dump.framesWithin(100ms), std::vector<std::string>{});
 }
 
