@@ -8,11 +8,13 @@
 // Printed per rate: frames offered, frames counted in the monitor rows once the offer ended and
 // the backlog drained, frames lost (dropped by the driver queue), the largest backlog seen at a
 // tick (ring + driver queue, before the drain), the main thread's time per tick, and CPU time
-// per frame by thread.
+// per frame by thread. With the Bus view's tap on ("+trace"), the monitor's observer appends
+// every frame to a TraceBuffer of the default size, as the Bus view keeps its history; the main
+// thread's time per frame then includes it, and every counted frame must be in the trace.
 //
-//   bench_monitor                                      the table in main(), about 40 s
+//   bench_monitor                                      the table in main(), about 50 s
 //   bench_monitor --rate FPS [--seconds S] [--mix M]   one rate (default 10 s, mix "mixed")
-//   options: --queue N (driver queue capacity, default 65536)
+//   options: --queue N (driver queue capacity, default 65536), --trace (the tap on)
 //   mixes: "mixed" (24 identifiers, lengths 0..8), "empty" (the same identifiers, no data bytes)
 #include <time.h>
 
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "busview/TraceBuffer.h"
 #include "can/drivers/VirtualBus.h"
 #include "engine/Session.h"
 
@@ -69,10 +72,11 @@ struct Case {
   double rate;
   double seconds;
   bool empty;
+  bool trace = false;  // the Bus view's tap on, into a TraceBuffer
 };
 
 struct Result {
-  std::uint64_t offered = 0, counted = 0, lost = 0;
+  std::uint64_t offered = 0, counted = 0, lost = 0, traced = 0;
   std::uint64_t maxBacklog = 0;  // ring + driver queue at a tick, before the drain
   std::vector<double> tickMs;    // main thread, per tick
   double readerCpu = 0, mainCpu = 0;  // seconds
@@ -107,6 +111,8 @@ Result run(const Case& c, std::size_t queueCapacity) {
   source->open(0x0014, 0);
   driver->open(0x0014, 0);
   bp::engine::Session session(std::move(owned));
+  bp::busview::TraceBuffer trace;  // allocated here, before the clocks start
+  if (c.trace) session.observeFrames([&trace](const RingSlot& s) { trace.append(bp::busview::traceFrameOf(s)); });
   const double process0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const double main0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
   session.startReader();
@@ -142,6 +148,7 @@ Result run(const Case& c, std::size_t queueCapacity) {
   writer.join();
   session.stopReader();
   r.counted = countedFrames(session.monitor);
+  r.traced = trace.totalSeen();
   r.lost = driver->droppedFrames();
   r.mainCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - main0;
   r.readerCpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process0 - r.mainCpu - writerCpu;
@@ -153,26 +160,29 @@ void printHeader(std::size_t queueCapacity) {
   std::printf("receive path: virtual bus -> driver queue (%zu) -> high-rate reader (woken by frames) -> ring (%d frames)"
               " -> frame monitor (drained every %lld ms, changed rows rendered)\n",
               queueCapacity, RxRing().capacity(), static_cast<long long>(kMonitorTick.count()));
-  std::printf("%9s %5s %4s %5s %9s %9s %5s %8s %7s %7s %6s | %8s %8s\n", "offered/s", "mix", "s", "wire%",
+  std::printf("%9s %11s %4s %5s %9s %9s %5s %8s %7s %7s %6s | %8s %8s\n", "offered/s", "mix", "s", "wire%",
               "offered", "counted", "lost", "max", "tick", "tick", "ticks", "reader", "main");
-  std::printf("%9s %5s %4s %5s %9s %9s %5s %8s %7s %7s %6s | %8s %8s\n", "", "", "", "", "", "", "", "backlog",
+  std::printf("%9s %11s %4s %5s %9s %9s %5s %8s %7s %7s %6s | %8s %8s\n", "", "", "", "", "", "", "", "backlog",
               "med ms", "max ms", "", "us/frame", "us/frame");
 }
 
 void printRow(const Case& c, Result r) {
   std::sort(r.tickMs.begin(), r.tickMs.end());
   const double frames = static_cast<double>(std::max<std::uint64_t>(r.counted, 1));
-  std::printf("%9.0f %5s %4.0f %5.0f %9llu %9llu %5llu %8llu %7.3f %7.3f %6zu | %8.2f %8.2f%s\n", c.rate,
-              c.empty ? "empty" : "mixed", c.seconds, wirePercent(c.rate, c.empty),
+  const char* mix = c.empty ? (c.trace ? "empty+trace" : "empty") : (c.trace ? "mixed+trace" : "mixed");
+  const bool traceOk = !c.trace || r.traced == r.counted;
+  std::printf("%9.0f %11s %4.0f %5.0f %9llu %9llu %5llu %8llu %7.3f %7.3f %6zu | %8.2f %8.3f%s%s\n", c.rate,
+              mix, c.seconds, wirePercent(c.rate, c.empty),
               static_cast<unsigned long long>(r.offered), static_cast<unsigned long long>(r.counted),
               static_cast<unsigned long long>(r.lost), static_cast<unsigned long long>(r.maxBacklog),
               r.tickMs[r.tickMs.size() / 2], r.tickMs.back(), r.tickMs.size(), r.readerCpu / frames * 1e6,
-              r.mainCpu / frames * 1e6, r.counted == r.offered ? "" : "  counted != offered");
+              r.mainCpu / frames * 1e6, r.counted == r.offered ? "" : "  counted != offered",
+              traceOk ? "" : "  traced != counted");
   std::fflush(stdout);
 }
 
 [[noreturn]] void usage() {
-  std::fprintf(stderr, "usage: bench_monitor [--rate FPS [--seconds S] [--mix mixed|empty]] [--queue N]\n");
+  std::fprintf(stderr, "usage: bench_monitor [--rate FPS [--seconds S] [--mix mixed|empty]] [--queue N] [--trace]\n");
   std::exit(2);
 }
 
@@ -183,6 +193,10 @@ int main(int argc, char** argv) {
   std::size_t queue = 65536;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (a == "--trace") {
+      one.trace = true;
+      continue;
+    }
     if (i + 1 >= argc) usage();
     const std::string v = argv[++i];
     if (a == "--mix" && (v == "mixed" || v == "empty")) {
@@ -202,11 +216,12 @@ int main(int argc, char** argv) {
     printRow(one, run(one, queue));
   } else {
     const Case table[] = {{1000, 2, false},  {2000, 2, false},   {5000, 2, false},  {10000, 10, false},
-                          {20000, 2, false}, {21000, 10, false}, {21000, 10, true}};
+                          {20000, 2, false}, {21000, 10, false}, {21000, 10, true},  {21000, 10, false, true}};
     for (const Case& c : table) printRow(c, run(c, queue));
   }
   std::printf("counted: in the monitor rows once the offer ended and the backlog drained; lost: dropped by the"
               " driver queue;\nwire%%: share of a 1 Mbit/s bus, stuff bits left out; reader: the process's CPU less the main and"
-              " writer threads'\n");
+              " writer threads';\n+trace: every frame also appended to the Bus view's history (TraceBuffer) by the monitor's"
+              " observer\n");
   return 0;
 }

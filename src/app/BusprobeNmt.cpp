@@ -9,7 +9,7 @@ namespace bp::app {
 
 void TfrmBPX::SendNmtCommand(std::uint8_t commandSpecifier) {
   guarded(MessageKind::Default, [&] {
-    nmt::sendNmtCommand(*m_session.driver, commandSpecifier, m_session.nodeId.load(std::memory_order_relaxed));
+    nmt::sendNmtCommand(m_session.sender, commandSpecifier, m_session.nodeId.load(std::memory_order_relaxed));
   });
 }
 
@@ -35,19 +35,19 @@ void TfrmBPX::btnEnableGuardClick() { setTimerPeriod(tiGuard, edGuardTime); }
 void TfrmBPX::btnStopGuardClick() { tiGuard->stop(); }
 void TfrmBPX::tiGuardTimer() {
   guarded(MessageKind::Default, [&] {
-    nmt::sendGuardRequest(*m_session.driver, m_session.nodeId.load(std::memory_order_relaxed));
+    nmt::sendGuardRequest(m_session.sender, m_session.nodeId.load(std::memory_order_relaxed));
   });
 }
 
 void TfrmBPX::btnEnableSyncClick() { setTimerPeriod(tiSync, edSyncTime); }
 void TfrmBPX::btnStopSyncClick() { tiSync->stop(); }
 void TfrmBPX::tiSyncTimer() {
-  guarded(MessageKind::Default, [&] { nmt::sendSync(*m_session.driver); });
+  guarded(MessageKind::Default, [&] { nmt::sendSync(m_session.sender); });
 }
 
 void TfrmBPX::btSendRxPDOClick() {
   guarded(MessageKind::Default, [&] {
-    nmt::sendRxPdo(*m_session.driver, edRxPdoData->text().toStdString(), cbRxPdoNo->currentIndex(),
+    nmt::sendRxPdo(m_session.sender, edRxPdoData->text().toStdString(), cbRxPdoNo->currentIndex(),
                    m_session.nodeId.load(std::memory_order_relaxed));
   });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <utility>
 
 namespace bp::engine {
 
@@ -30,24 +31,64 @@ std::size_t FrameMonitor::rowOf(std::uint32_t id) {
   return it->second;
 }
 
+void FrameMonitor::takeIntoRow(const RingSlot& slot) {
+  const std::size_t i = rowOf(slot.frame.id);
+  MonitorRow& row = m_rows[i];
+  row.last = slot.frame;
+  if (row.count % kFramesPerSample == 0) {
+    // Both wrap like the tick count they come from; the difference of two receive times is
+    // the interval even across a wrap.
+    row.period = static_cast<std::int32_t>(slot.receiveTime - row.sampleTime);
+    row.sampleTime = slot.receiveTime;
+  }
+  ++row.count;
+  if (!m_inChanged[i]) {
+    m_inChanged[i] = true;
+    m_changed.push_back(i);
+  }
+}
+
 void FrameMonitor::drain(RxRing& ring) {
+  if (m_observer) {
+    drainObserved(ring);
+    return;
+  }
   while (const RingSlot* slot = ring.front()) {
-    const std::size_t i = rowOf(slot->frame.id);
-    MonitorRow& row = m_rows[i];
-    row.last = slot->frame;
-    if (row.count % kFramesPerSample == 0) {
-      // Both wrap like the tick count they come from; the difference of two receive times is
-      // the interval even across a wrap.
-      row.period = static_cast<std::int32_t>(slot->receiveTime - row.sampleTime);
-      row.sampleTime = slot->receiveTime;
-    }
-    ++row.count;
-    if (!m_inChanged[i]) {
-      m_inChanged[i] = true;
-      m_changed.push_back(i);
-    }
+    if (slot->origin != FrameOrigin::kHandedOver) takeIntoRow(*slot);
     ring.pop();  // the slot is finished with: the reader may reuse it
   }
+}
+
+void FrameMonitor::drainObserved(RxRing& ring) {
+  std::uint64_t lookedAt = lookAtSent();
+  while (const RingSlot* slot = ring.front()) {
+    // Frames written before this one was received are all kept by now: look again.
+    if (slot->timeUs > lookedAt) lookedAt = lookAtSent();
+    passSentUpTo(slot->timeUs);
+    m_observer(*slot);
+    if (slot->origin != FrameOrigin::kHandedOver) takeIntoRow(*slot);
+    ring.pop();
+  }
+  passSentUpTo(UINT64_MAX);
+}
+
+std::uint64_t FrameMonitor::lookAtSent() {
+  return m_sent != nullptr ? m_sent->takeSent(m_sentBatch) : UINT64_MAX;
+}
+
+void FrameMonitor::passSentUpTo(std::uint64_t timeUs) {
+  while (m_sentNext < m_sentBatch.size() && m_sentBatch[m_sentNext].timeUs <= timeUs)
+    m_observer(m_sentBatch[m_sentNext++]);
+  if (m_sentNext == m_sentBatch.size()) {
+    m_sentBatch.clear();
+    m_sentNext = 0;
+  }
+}
+
+void FrameMonitor::setObserver(FrameObserver observer) {
+  m_observer = std::move(observer);
+  m_sentBatch.clear();
+  m_sentNext = 0;
 }
 
 void FrameMonitor::takeChanges(std::vector<std::size_t>& changed) {

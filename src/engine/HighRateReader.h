@@ -12,15 +12,21 @@ namespace bp::engine {
 
 // Drains the driver into the receive ring, on the periodic timer's thread.
 // Each run: take the tick base on the first run; stop when the ring is full (frames wait in the
-// driver's queue); drop frames that are not data frames; hand frames of the hand-over's identifier
-// to it (not stored); store every other frame with its receive time.
+// driver's queue); drop frames that are not data frames; store every data frame with its receive
+// time (ms since the tick base, and steadyMicros), except frames of the hand-over's identifier:
+// those go to it at once, and only while keepHandedOver is on are they stored too, marked
+// kHandedOver, just before (the monitor passes them by; its observer, the Bus view, sees them).
 class HighRateReader {
  public:
-  HighRateReader(can::CanDriver& driver, RxRing& ring, Clock& clock) noexcept
-      : m_driver(driver), m_ring(ring), m_clock(clock) {}
+  HighRateReader(can::CanDriver& driver, RxRing& ring, Clock& clock, MicroClock micros = steadyMicros) noexcept
+      : m_driver(driver), m_ring(ring), m_clock(clock), m_micros(micros) {}
 
   // Set before the reader's thread starts; never changed while it runs.
   void setHandOver(FrameHandOver* handOver) noexcept { m_handOver = handOver; }
+
+  // Window thread (Session::observeFrames): whether handed-over frames are also stored, marked,
+  // from the next frame on.
+  void setKeepHandedOver(bool on) noexcept { m_keepHandedOver.store(on, std::memory_order_relaxed); }
 
   // One run of the reader. Reader's thread only. Allocates nothing, never throws. True when it
   // took everything the driver had; false when it stopped at a full ring, with frames perhaps
@@ -35,12 +41,21 @@ class HighRateReader {
       if (slot == nullptr) return false;                  // full: frames stay in the driver
       if (m_driver.read(slot->frame) != can::kOk) return true;  // empty, closed or gone
       if (slot->frame.type != can::kMsgData) continue;  // slot is overwritten by the next read
-      if (m_handOver != nullptr && slot->frame.id == m_handOver->handOverId()) {
-        m_handOver->takeFrame(slot->frame);
+      slot->receiveTime = m_clock.tickMs() - m_tickBase;
+      slot->timeUs = m_micros();
+      slot->origin = FrameOrigin::kReceived;
+      if (m_handOver == nullptr || slot->frame.id != m_handOver->handOverId()) {
+        m_ring.commit();
         continue;
       }
-      slot->receiveTime = m_clock.tickMs() - m_tickBase;
-      m_ring.commit();
+      const can::CanFrame frame = slot->frame;
+      if (m_keepHandedOver.load(std::memory_order_relaxed)) {
+        // Stored before it is handed over: once a waiting transfer sees its answer, and sends its
+        // next request, the answer is in the ring ahead of anything received after the request.
+        slot->origin = FrameOrigin::kHandedOver;
+        m_ring.commit();
+      }  // else the slot is reused by the next read
+      m_handOver->takeFrame(frame);
     }
   }
 
@@ -59,7 +74,9 @@ class HighRateReader {
   can::CanDriver& m_driver;
   RxRing& m_ring;
   Clock& m_clock;
+  const MicroClock m_micros;
   FrameHandOver* m_handOver = nullptr;
+  std::atomic<bool> m_keepHandedOver{false};  // writer: the window thread (setKeepHandedOver)
   // Reader's thread only:
   bool m_haveTickBase = false;
   std::uint32_t m_tickBase = 0;

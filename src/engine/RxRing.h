@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -8,16 +9,34 @@
 
 namespace bp::engine {
 
-// One slot of the receive ring: a frame exactly as the driver's read filled it, and its receive
-// time in milliseconds since the reader's first run (wrapping modulo 2^32).
+// Microseconds of the system's monotonic clock (std::chrono::steady_clock): the one time base of
+// every frame the Bus view sees, received or sent. Any thread; allocates nothing.
+using MicroClock = std::uint64_t (*)() noexcept;
+inline std::uint64_t steadyMicros() noexcept {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+// Where a frame came from: received and stored for the monitor; received and handed over at once
+// (the selected node's SDO answers: stored too while the Bus view observes, never a monitor row);
+// or written by the tool itself (never in the ring: TappedDriver).
+enum class FrameOrigin : std::uint8_t { kReceived, kHandedOver, kSent };
+
+// One slot of the receive ring: a frame exactly as the driver's read filled it; its receive time
+// in milliseconds since the reader's first run (wrapping modulo 2^32: the monitor's period); the
+// same moment in steadyMicros (the Bus view's time); and its origin. 32 bytes.
 struct RingSlot {
   can::CanFrame frame;
   std::uint32_t receiveTime = 0;
+  FrameOrigin origin = FrameOrigin::kReceived;
+  std::uint64_t timeUs = 0;
 };
+static_assert(sizeof(RingSlot) == 32);
 
-// The receive ring: 16384 slots, at most 16383 frames; the slot at head is always free. That is
-// room for more than two 200 ms monitor ticks of a saturated 1 Mbit/s bus of empty frames (about
-// 21,000 frames/s). The slots are allocated once, when the ring is made, and never again.
+// The receive ring: 16384 slots (512 KiB), at most 16383 frames; the slot at head is always free.
+// That is room for more than two 200 ms monitor ticks of a saturated 1 Mbit/s bus of empty frames
+// (about 21,000 frames/s). The slots are allocated once, when the ring is made, and never again.
 // Single producer (the high-rate reader's thread) and single consumer (the window thread),
 // no lock. Each index is advanced with release after its slot work is done and read with acquire
 // by the other side.

@@ -8,6 +8,7 @@
 #include "engine/HighRateReader.h"
 #include "engine/PeriodicTimer.h"
 #include "engine/RxRing.h"
+#include "engine/TappedDriver.h"
 #include "od/ObjectDictionary.h"
 #include "sdo/SdoClient.h"
 #include "sdo/TransferJob.h"
@@ -21,8 +22,9 @@ namespace bp::engine {
 // thread) is stopped before anything the reader touches goes away.
 struct Session {
   explicit Session(std::unique_ptr<can::CanDriver> drv, Clock& clk = SteadyClock::instance())
-      : driver(std::move(drv)), clock(clk), reader(*driver, ring, clk), sdo(*driver, nodeId, clk) {
+      : driver(std::move(drv)), sender(*driver), clock(clk), reader(*driver, ring, clk), sdo(sender, nodeId, clk) {
     reader.setHandOver(&sdo);
+    monitor.setSentFrames(&sender);
     // While a transfer waits, the window thread keeps emptying the ring into the monitor rows:
     // the reader then never pauses on a full ring, and an answer queued in the driver behind
     // other traffic reaches the SDO client at once.
@@ -38,7 +40,20 @@ struct Session {
   // Stops the reader's thread (joins it); afterwards no run is in progress or begins.
   void stopReader() { timer.stop(); }
 
-  std::unique_ptr<can::CanDriver> driver;
+  // Window thread. The Bus view's tap: `observer` sees every frame the monitor takes, the selected
+  // node's SDO answers and the frames the tool writes through `sender`, in time order (see
+  // FrameMonitor::drain), on every drain. Empty: off, and the receive path is as without it.
+  void observeFrames(FrameObserver observer) {
+    const bool on = static_cast<bool>(observer);
+    reader.setKeepHandedOver(on);
+    sender.setTapping(on);
+    monitor.setObserver(std::move(observer));
+  }
+
+  std::unique_ptr<can::CanDriver> driver;  // the adapter: the reader reads it; open, close, version
+  // What the tool's frames are written to (SDO client, NMT, SYNC, guarding, RxPDO): the adapter,
+  // tapped for the Bus view while observeFrames has an observer set.
+  engine::TappedDriver sender;
   Clock& clock;
   std::atomic<std::int32_t> nodeId{5};  // written by the window thread only (cbNodeIDChange)
   bool busOpen = false;                 // window thread only

@@ -5,7 +5,10 @@
 
 #include <climits>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "support/FakeDriver.h"
 #include "support/FrameText.h"
 
 namespace bp::engine {
@@ -16,16 +19,18 @@ class MonitorTest : public ::testing::Test {
  protected:
   std::unique_ptr<RxRing> ring = std::make_unique<RxRing>();
   FrameMonitor monitor;
+  test::FakeDriver driver;
 
   // Stores one frame as the reader would, with its receive time.
   void store(const char* text, std::uint32_t time) { store(test::frame(text), time); }
-  void store(const CanFrame& f, std::uint32_t time) {
+  void store(const CanFrame& f, std::uint32_t time, FrameOrigin origin = FrameOrigin::kReceived,
+             std::uint64_t timeUs = 0) {
     RingSlot* slot = ring->producerSlot();
     ASSERT_NE(slot, nullptr);
-    slot->frame = f;
-    slot->receiveTime = time;
+    *slot = RingSlot{f, time, origin, timeUs};
     ring->commit();
   }
+
   // n frames of one identifier, `gap` ms apart from `start`, each drained on its own tick.
   void series(const char* text, int n, std::uint32_t start, std::uint32_t gap) {
     for (int i = 0; i < n; ++i) {
@@ -41,13 +46,14 @@ class MonitorTest : public ::testing::Test {
   }
 };
 
-TEST_F(MonitorTest, DrainEmptiesTheRing) {
+TEST_F(MonitorTest, DrainEmptiesTheRingHandedOverFramesNeverBecomeRows) {
   store("181#01", 10);
   store("182#02", 11);
+  store(test::frame("585#4B.00.10.00.34.12.00.00"), 11, FrameOrigin::kHandedOver);
   store("181#03", 12);
   monitor.drain(*ring);
   EXPECT_EQ(ring->size(), 0);
-  EXPECT_EQ(ring->tail(), 3);
+  EXPECT_EQ(ring->tail(), 4);
   ASSERT_EQ(monitor.rows().size(), 2u);
   EXPECT_EQ(row(0).count, 2);
   EXPECT_EQ(row(1).count, 1);
@@ -120,6 +126,35 @@ TEST_F(MonitorTest, DrainTakesFramesAcrossTheRingsWrap) {
   }
   EXPECT_EQ(row(0).count, 3000);
   EXPECT_EQ(ring->tail(), 3000 % RxRing::kSlots);
+}
+
+// Sent frames come in by the moment before their write; the drain looks at them again when a
+// received frame is younger than its last look, so a frame written during the drain still comes
+// before the frames received after it. Handed-over frames reach the observer, not the rows.
+TEST_F(MonitorTest, ObserverSeesEverySlotAndTheSentFramesMergedByTime) {
+  static std::atomic<std::uint64_t> now{100};
+  TappedDriver tap(driver, []() noexcept -> std::uint64_t { return now.load(); });
+  tap.setTapping(true);
+  monitor.setSentFrames(&tap);
+  ASSERT_EQ(tap.write(test::frame("605#40.00.10.00.00.00.00.00")), kOk);
+  store(test::frame("181#01"), 0, FrameOrigin::kReceived, 50);
+  store(test::frame("585#43.00.10.00.92.01.02.00"), 0, FrameOrigin::kHandedOver, 150);
+  store(test::frame("181#02"), 0, FrameOrigin::kReceived, 300);
+  now = 200;  // the drain's first look
+  std::vector<std::string> seen;
+  monitor.setObserver([&](const RingSlot& s) {
+    seen.push_back((s.origin == FrameOrigin::kSent ? "s " : "") + test::frameText(s.frame));
+    if (s.origin == FrameOrigin::kSent) return;
+    now = now + 50;  // another thread writes meanwhile: at 250, 450, 650
+    ASSERT_EQ(tap.write(test::frame("080#")), kOk);
+    now = now + 150;
+  });
+  monitor.drain(*ring);
+  // The write at 250 comes before the frame received at 300, the one at 450 after it, at the end;
+  // the one at 650 was made after the drain's last look.
+  EXPECT_EQ(seen, (std::vector<std::string>{"181#01", "s 605#4000100000000000", "585#4300100092010200", "s 080#",
+                                            "181#02", "s 080#"}));
+  EXPECT_EQ(monitor.rows().size(), 1u);
 }
 
 TEST(MonitorCaption, ThreeUpperCaseHexDigitsWithPrefix) {

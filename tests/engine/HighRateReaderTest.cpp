@@ -30,6 +30,10 @@ class RecordingSink final : public FrameHandOver {
   const std::atomic<std::int32_t>& nodeId;
 };
 
+// The reader's microsecond clock in these tests: moved by hand.
+std::atomic<std::uint64_t> g_micros{0};
+std::uint64_t fakeMicros() noexcept { return g_micros.load(); }
+
 class ReaderTest : public ::testing::Test {
  protected:
   test::FakeDriver driver;
@@ -37,18 +41,18 @@ class ReaderTest : public ::testing::Test {
   std::atomic<std::int32_t> nodeId{5};
   test::FakeClock clock{1000};
   RecordingSink sink{nodeId};
-  HighRateReader reader{driver, *ring, clock};
+  HighRateReader reader{driver, *ring, clock, fakeMicros};
 
   void SetUp() override { reader.setHandOver(&sink); }
 
   void push(std::initializer_list<const char*> frames) {
     for (const char* f : frames) driver.push(test::frame(f));
   }
-  // Every stored frame in ring order, taken out of the ring.
+  // Every stored frame in ring order, taken out of the ring; handed-over ones marked "h ".
   std::vector<std::string> takeAll() {
     std::vector<std::string> out;
     while (const RingSlot* s = ring->front()) {
-      out.push_back(test::frameText(s->frame));
+      out.push_back((s->origin == FrameOrigin::kHandedOver ? "h " : "") + test::frameText(s->frame));
       ring->pop();
     }
     return out;
@@ -87,6 +91,14 @@ TEST_F(ReaderTest, SelectedNodesSdoResponsesBypassTheRing) {
   reader.runOnce();
   EXPECT_EQ(sink.frames, (std::vector<std::string>{"585#4B00100034120000", "585#8000100000000206"}));
   EXPECT_EQ(takeAll(), (std::vector<std::string>{"586#4300100001000000", "605#4000100000000000"}));
+}
+
+TEST_F(ReaderTest, WhileKeptHandedOverResponsesAreAlsoStoredMarkedInOrder) {
+  reader.setKeepHandedOver(true);
+  push({"181#01", "585#4B.00.10.00.34.12.00.00", "586#02"});
+  reader.runOnce();
+  EXPECT_EQ(sink.frames, std::vector<std::string>{"585#4B00100034120000"});
+  EXPECT_EQ(takeAll(), (std::vector<std::string>{"181#01", "h 585#4B00100034120000", "586#02"}));
 }
 
 TEST_F(ReaderTest, WithoutAHandOverEveryFrameIsStored) {
@@ -133,6 +145,7 @@ TEST_F(ReaderTest, ReceiveTimeCountsFromTheFirstRun) {
   reader.runOnce();  // first run, nothing waiting: the tick base is taken now (1000)
   EXPECT_EQ(reader.tickBase(), 1000u);
   clock.advance(250);
+  g_micros.store(7'000'123);  // the microsecond time is the clock's own, not counted from the base
   push({"181#01"});
   reader.runOnce();
   clock.advance(5000);
@@ -141,6 +154,7 @@ TEST_F(ReaderTest, ReceiveTimeCountsFromTheFirstRun) {
   const RingSlot* first = ring->front();
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->receiveTime, 250u);
+  EXPECT_EQ(first->timeUs, 7'000'123u);
   ring->pop();
   EXPECT_EQ(ring->front()->receiveTime, 5250u);
   EXPECT_EQ(reader.tickBase(), 1000u);  // never changed after the first run

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "busview/TraceBuffer.h"
 #include "can/drivers/VirtualBus.h"
 #include "canopen/Identifiers.h"
 #include "engine/FrameMonitor.h"
@@ -164,16 +165,28 @@ TEST(ReceivePipelineStress, MillionFramesArriveCompleteInOrderAndIntact) {
               static_cast<unsigned long long>(result.fullRingWaits));
 }
 
-// The window's session with its own wiring: while a transfer waits, the window thread keeps
-// taking frames out of the ring, so an answer queued in the driver behind more frames than the
-// ring holds still arrives, and every frame is counted.
-TEST(ReceivePipelineStress, AnAnswerBehindAFullRingArrivesAndEveryFrameIsCounted) {
-  auto fake = std::make_unique<test::FakeDriver>();
-  test::FakeDriver& driver = *fake;
-  engine::Session session(std::move(fake));
-  driver.onWrite = [&driver](const CanFrame& f) {
-    if (f.id == canopen::kSdoRequestBase + 5) driver.push(test::frame("585#43.00.10.00.92.01.02.00"));
-  };
+// The window's session with its own wiring, on a scripted adapter that answers every SDO request
+// of node 5 inside the write (so the answer may be read before the write returns).
+class AnsweringSession : public ::testing::Test {
+ protected:
+  AnsweringSession() {
+    driver.onWrite = [this](const CanFrame& f) {
+      if (f.id == canopen::kSdoRequestBase + 5) driver.push(test::frame("585#43.00.10.00.92.01.02.00"));
+    };
+    entry.index = 0x1000;
+    entry.dataType = od::kUnsigned32;
+    entry.direction = od::kRead;
+  }
+  std::unique_ptr<test::FakeDriver> owned = std::make_unique<test::FakeDriver>();
+  test::FakeDriver& driver = *owned;
+  engine::Session session{std::move(owned)};
+  od::ObjectEntry entry;
+};
+
+// While a transfer waits, the window thread keeps taking frames out of the ring, so an answer
+// queued in the driver behind more frames than the ring holds still arrives, and every frame is
+// counted.
+TEST_F(AnsweringSession, AnAnswerBehindAFullRingArrivesAndEveryFrameIsCounted) {
   const std::uint64_t flood = static_cast<std::uint64_t>(session.ring.capacity()) + 5000;
   for (std::uint64_t i = 0; i < flood; ++i) driver.push(test::frame("181#01.02"));
   ASSERT_EQ(session.driver->open(0x0014, 0), kOk);
@@ -183,16 +196,45 @@ TEST(ReceivePipelineStress, AnAnswerBehindAFullRingArrivesAndEveryFrameIsCounted
     std::this_thread::sleep_for(1ms);
   ASSERT_EQ(session.ring.size(), session.ring.capacity()) << "the reader filled the ring";
 
-  od::ObjectEntry e;
-  e.index = 0x1000;
-  e.dataType = od::kUnsigned32;
-  e.direction = od::kRead;
-  EXPECT_NO_THROW(session.sdo.TransferSdo(e));
-  EXPECT_EQ(e.value, 0x00020192);
+  EXPECT_NO_THROW(session.sdo.TransferSdo(entry));
+  EXPECT_EQ(entry.value, 0x00020192);
   session.stopReader();
   session.monitor.drain(session.ring);
   ASSERT_EQ(session.monitor.rows().size(), 1u);
   EXPECT_EQ(session.monitor.rows()[0].count, flood);
+}
+
+// With the Bus view's tap on, a file transfer's worker writes while the window thread runs SDO
+// transfers: the observer sees every frame written, each thread's in order, each answer right
+// after its request, and the answers never become monitor rows.
+TEST_F(AnsweringSession, TheBusViewsTapSeesBothWritersAndEveryAnswerAfterItsRequest) {
+  std::vector<busview::TraceFrame> seen;
+  session.observeFrames([&seen](const RingSlot& s) { seen.push_back(busview::traceFrameOf(s)); });
+  ASSERT_EQ(session.driver->open(0x0014, 0), kOk);
+  ASSERT_TRUE(session.startReader());
+  constexpr int kWritten = 5000, kTransfers = 200;
+  std::thread worker([this] {
+    for (int i = 0; i < kWritten; ++i) {
+      CanFrame f = test::frame("600#00.00");
+      f.data = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)};
+      ASSERT_EQ(session.sender.write(f), kOk);
+    }
+  });
+  for (int i = 0; i < kTransfers; ++i) EXPECT_NO_THROW(session.sdo.TransferSdo(entry));
+  worker.join();
+  session.stopReader();
+  session.monitor.drain(session.ring);
+  EXPECT_TRUE(session.monitor.rows().empty());
+  int written = 0, requests = 0, answers = 0;
+  for (const busview::TraceFrame& f : seen) {
+    const bool sent = f.direction == busview::Direction::Sent;
+    if (f.frame.id == 0x600 && sent) EXPECT_EQ(f.frame.data[0] | (f.frame.data[1] << 8), written++);
+    else if (f.frame.id == 0x605 && sent) EXPECT_EQ(requests++, answers);
+    else if (f.frame.id == 0x585 && !sent) EXPECT_EQ(++answers, requests);
+    else ADD_FAILURE() << test::frameText(f.frame);
+  }
+  EXPECT_EQ(written, kWritten);
+  EXPECT_EQ(answers, kTransfers);
 }
 
 }  // namespace

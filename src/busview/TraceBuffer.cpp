@@ -1,0 +1,48 @@
+#include "busview/TraceBuffer.h"
+
+#include <algorithm>
+
+namespace bp::busview {
+
+TraceBuffer::TraceBuffer(std::size_t capacity)
+    : m_capacity(std::max<std::size_t>(capacity, 1)), m_frames(new TraceFrame[m_capacity]) {}
+
+void TraceBuffer::append(const TraceFrame& frame) noexcept {
+  if (m_total == 0) m_originUs = frame.timeUs;
+  TraceFrame& kept = m_frames[m_next];
+  kept = frame;
+  kept.timeUs = frame.timeUs >= m_originUs ? frame.timeUs - m_originUs : 0;
+  if (++m_next == m_capacity) m_next = 0;
+  ++m_total;
+}
+
+std::size_t TraceBuffer::size() const noexcept {
+  const std::uint64_t first = dropped();
+  const std::uint64_t end = m_paused ? m_pauseEnd : m_total;
+  return end > first ? static_cast<std::size_t>(end - first) : 0;
+}
+
+const TraceFrame& TraceBuffer::at(std::size_t i) const noexcept {
+  // The oldest frame sits where the next one goes once the buffer is full, else at 0.
+  std::size_t index = (held() == m_capacity ? m_next : 0) + i;
+  if (index >= m_capacity) index -= m_capacity;
+  return m_frames[index];
+}
+
+void TraceBuffer::setPaused(bool paused) noexcept {
+  if (paused && !m_paused) m_pauseEnd = m_total;
+  m_paused = paused;
+}
+
+void TraceBuffer::clear() noexcept {
+  m_next = 0;
+  m_total = 0;
+  m_pauseEnd = 0;
+}
+
+TraceFrame traceFrameOf(const engine::RingSlot& slot) noexcept {
+  return {slot.timeUs, slot.frame,
+          slot.origin == engine::FrameOrigin::kSent ? Direction::Sent : Direction::Received};
+}
+
+}  // namespace bp::busview
