@@ -20,8 +20,6 @@ constexpr std::uint16_t kErrorRegister = 0x1001;
 constexpr std::uint16_t kEmcyCobId = 0x1014;
 constexpr std::uint16_t kHeartbeatTime = 0x1017;
 constexpr std::uint16_t kSdoServerParameter = 0x1200;
-constexpr std::uint16_t kRpdoCommunication = 0x1400;
-constexpr std::uint16_t kTpdoCommunication = 0x1800;
 constexpr std::uint16_t kErrorCode = 0x603F;
 constexpr std::uint16_t kControlWord = 0x6040;
 constexpr std::uint16_t kStatusWord = 0x6041;
@@ -93,8 +91,8 @@ SimNode::SimNode(can::CanDriver& driver, std::uint8_t nodeId, ObjectStore store)
   m_store.resolveZeroDefault(kSdoServerParameter, 1, canopen::kSdoRequestBase + nodeId);
   m_store.resolveZeroDefault(kSdoServerParameter, 2, canopen::kSdoResponseBase + nodeId);
   for (std::uint16_t n = 0; n < 4; ++n) {
-    m_store.resolveZeroDefault(static_cast<std::uint16_t>(kRpdoCommunication + n), 1, canopen::kRpdoBase[n] + nodeId);
-    m_store.resolveZeroDefault(static_cast<std::uint16_t>(kTpdoCommunication + n), 1, canopen::kTpdoBase[n] + nodeId);
+    m_store.resolveZeroDefault(static_cast<std::uint16_t>(canopen::kRpdoCommunication + n), 1, canopen::kRpdoBase[n] + nodeId);
+    m_store.resolveZeroDefault(static_cast<std::uint16_t>(canopen::kTpdoCommunication + n), 1, canopen::kTpdoBase[n] + nodeId);
   }
 
   m_store.setEmptyDefault(kProgramData, 1, programPattern());
