@@ -15,7 +15,7 @@ case "$seconds" in
 esac
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="$top/build-fuzz"
-targets=(fuzz_eds_reader fuzz_list_file fuzz_sdo_response fuzz_texts)
+targets=(fuzz_eds_reader fuzz_list_file fuzz_log_files fuzz_sdo_response fuzz_texts)
 
 cxx="${CXX_FUZZ:-}"
 if [ -z "$cxx" ]; then
