@@ -26,7 +26,8 @@ class File {
   ~File();
 
   static File openForReading(const std::string& path);
-  // A new, empty file for writing. Fails when anything exists at `path` already.
+  // A new, empty file for writing. Fails when anything exists at `path` already. Others may read
+  // it while it is open (a log being recorded).
   static File createNew(const std::string& path);
 
   std::vector<std::uint8_t> readAll();

@@ -52,7 +52,7 @@ File File::openForReading(const std::string& path) {
 }
 
 File File::createNew(const std::string& path) {
-  return File(handleOf(openHandle(path, GENERIC_WRITE, 0, CREATE_NEW)));
+  return File(handleOf(openHandle(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW)));
 }
 
 std::vector<std::uint8_t> File::readAll() {

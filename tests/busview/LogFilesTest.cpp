@@ -162,8 +162,9 @@ TEST(LogReaders, TextOfNoFormatIsOneError) {
   }
   EXPECT_EQ(test::errorOf([&] { (void)readLog(bytesOf("hello world\n(1.0) can0 123#00")); }),
             "Not a candump, ASC or TRC log: the first line is \"hello world\".");
-  EXPECT_EQ(test::errorOf([&] { (void)readLogFile("/nonexistent-busprobe/x.log"); }),
-            "Cannot open file \"/nonexistent-busprobe/x.log\". No such file or directory");
+  const std::string missing = test::errorOf([&] { (void)readLogFile("/nonexistent-busprobe/x.log"); });
+  EXPECT_TRUE(missing.starts_with("Cannot open file \"" + fileio::nativePath("/nonexistent-busprobe/x.log") + "\". "))
+      << missing;  // then the system's own words
 }
 
 TEST(LogReaders, ProblemsStopAtALimitWithACount) {
@@ -250,8 +251,9 @@ TEST_F(RecorderTest, WritesEverySecondAndOnStop) {
 
 TEST_F(RecorderTest, AnUnwritablePathIsAClearError) {
   LogRecorder rec;
-  EXPECT_EQ(test::errorOf([&] { rec.start("/nonexistent-busprobe/x.log", "can0", 0); }),
-            "Cannot create file \"/nonexistent-busprobe/x.log\". No such file or directory");
+  const std::string error = test::errorOf([&] { rec.start("/nonexistent-busprobe/x.log", "can0", 0); });
+  EXPECT_TRUE(error.starts_with("Cannot create file \"" + fileio::nativePath("/nonexistent-busprobe/x.log") + "\". "))
+      << error;  // then the system's own words
   EXPECT_FALSE(rec.recording());
 }
 
