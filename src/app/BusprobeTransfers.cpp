@@ -1,4 +1,5 @@
 // Writing a value of any data type (E), and an object's value to and from a file (U, D).
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -106,7 +107,7 @@ void TfrmBPX::downloadFromFile(od::ObjectEntry& entry) {
   const QString file = chooseTransferFile(false, objectText(entry));
   if (file.isEmpty()) return;
   if (QFileInfo(file).size() > static_cast<qint64>(sdo::TransferOptions::kMaxFileSize))
-    throw bp::Error("\"" + file.toUtf8().toStdString() + "\" is larger than 16 MiB");
+    throw bp::Error("\"" + QDir::toNativeSeparators(file).toStdString() + "\" is larger than 16 MiB");
   const std::vector<std::uint8_t> bytes = fileio::readWholeFile(file.toUtf8().toStdString());
   if (!m_session.fileJob.startDownload(static_cast<std::uint16_t>(entry.index),
                                        static_cast<std::uint8_t>(entry.subIndex),

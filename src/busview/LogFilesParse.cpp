@@ -51,10 +51,6 @@ std::string_view trimmed(std::string_view text) noexcept {
   return text;
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) noexcept {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 bool startsWithNoCase(std::string_view text, std::string_view prefix) noexcept {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i)

@@ -33,8 +33,7 @@ void forEachLine(std::string_view text, Fn&& fn) {
 // The line's fields between blanks (spaces and tabs).
 std::vector<std::string_view> fields(std::string_view line);
 std::string_view trimmed(std::string_view text) noexcept;
-bool startsWith(std::string_view text, std::string_view prefix) noexcept;
-// The same, letters compared without case.
+// Whether `text` starts with `prefix`, letters compared without case.
 bool startsWithNoCase(std::string_view text, std::string_view prefix) noexcept;
 
 // A number of hex (base 16) or decimal (base 10) digits only, at most 0xFFFFFFFF.

@@ -19,18 +19,18 @@ struct TrcState {
 
 std::string columnsOf(const TrcState& s, std::span<const std::string_view> f) {
   if (!s.columns.empty()) return s.columns;
-  if (startsWith(s.version, "2.1")) return "NOTBIdRLD";
-  if (startsWith(s.version, "2.")) return "NOTIdlD";
-  if (startsWith(s.version, "1.2") || startsWith(s.version, "1.3")) return "NOBdIRlD";
-  if (startsWith(s.version, "1.1") || (s.version.empty() && f.size() > 2 && (f[2] == "Rx" || f[2] == "Tx")))
+  if (s.version.starts_with("2.1")) return "NOTBIdRLD";
+  if (s.version.starts_with("2.")) return "NOTIdlD";
+  if (s.version.starts_with("1.2") || s.version.starts_with("1.3")) return "NOBdIRlD";
+  if (s.version.starts_with("1.1") || (s.version.empty() && f.size() > 2 && (f[2] == "Rx" || f[2] == "Tx")))
     return "NOdIlD";
   return "NOIlD";
 }
 
 void readComment(std::string_view line, TrcState& state) {
   line = trimmed(line.substr(1));
-  if (startsWith(line, "$FILEVERSION=")) state.version = std::string(trimmed(line.substr(13)));
-  if (startsWith(line, "$COLUMNS=")) {
+  if (line.starts_with("$FILEVERSION=")) state.version = std::string(trimmed(line.substr(13)));
+  if (line.starts_with("$COLUMNS=")) {
     state.columns.clear();
     for (const char c : line.substr(9))
       if (c != ',' && c != ' ') state.columns.push_back(c);

@@ -2,9 +2,7 @@
 
 namespace bp::engine {
 
-TappedDriver::TappedDriver(can::CanDriver& adapter, MicroClock micros) : m_adapter(adapter), m_micros(micros) {
-  m_kept.reserve(kCapacity);
-}
+TappedDriver::TappedDriver(can::CanDriver& adapter, MicroClock micros) : m_adapter(adapter), m_micros(micros) {}
 
 std::uint32_t TappedDriver::write(const can::CanFrame& frame) {
   if (!m_tapping.load(std::memory_order_acquire)) return m_adapter.write(frame);
@@ -26,8 +24,12 @@ std::uint32_t TappedDriver::write(const can::CanFrame& frame) {
 
 void TappedDriver::setTapping(bool on) {
   const std::lock_guard lock(m_mutex);
+  if (on) {
+    m_kept.reserve(kCapacity);  // only while something observes: a program without it keeps none
+  } else {
+    std::vector<RingSlot>().swap(m_kept);
+  }
   m_tapping.store(on, std::memory_order_release);
-  if (!on) m_kept.clear();
 }
 
 std::uint64_t TappedDriver::takeSent(std::vector<RingSlot>& out) {

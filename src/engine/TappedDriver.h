@@ -21,7 +21,8 @@ namespace bp::engine {
 // looks; further ones are counted in droppedSent() and not kept.
 class TappedDriver final : public can::CanDriver {
  public:
-  static constexpr std::size_t kCapacity = 65536;  // 32 bytes a frame: 2 MiB, allocated once
+  // 32 bytes a frame: 2 MiB, allocated when tapping is turned on and released when it is off.
+  static constexpr std::size_t kCapacity = 65536;
 
   explicit TappedDriver(can::CanDriver& adapter, MicroClock micros = steadyMicros);
 
@@ -55,7 +56,7 @@ class TappedDriver final : public can::CanDriver {
   std::atomic<bool> m_tapping{false};
   // Writer: the sender holding m_mutex (one at a time).
   std::atomic<std::uint64_t> m_dropped{0};
-  std::vector<RingSlot> m_kept;  // under m_mutex; capacity kCapacity, reserved once
+  std::vector<RingSlot> m_kept;  // under m_mutex; capacity kCapacity while tapping
 };
 
 }  // namespace bp::engine

@@ -55,4 +55,14 @@ std::string abortText(std::uint32_t code) {
   return text;
 }
 
+std::string timeoutText(std::optional<std::string_view> name, long index, long subIndex) {
+  std::string text = "SDO Transfer timeout\n";
+  if (name) {
+    text += *name;
+    text += '\n';
+  }
+  text += std::to_string(index) + " subindex " + std::to_string(subIndex);
+  return text;
+}
+
 }  // namespace bp::sdo

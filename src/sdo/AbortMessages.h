@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,9 @@ std::string_view lookUpAbortMessage(std::uint32_t code) noexcept;
 // The message of a transfer the node aborted: "SDO Tranfer Abort : 0x%08X", a line break and the
 // code's text. Any thread.
 std::string abortText(std::uint32_t code);
+
+// The message of a transfer the node did not answer in time: "SDO Transfer timeout", the object's
+// name on a line of its own when there is one to name, and "<index> subindex <sub>" in decimal.
+std::string timeoutText(std::optional<std::string_view> name, long index, long subIndex);
 
 }  // namespace bp::sdo

@@ -34,16 +34,6 @@ int downloadLength(std::int8_t dataType) noexcept {
   return kDownloadLength[dataType];
 }
 
-std::string timeoutText(const od::ObjectEntry& entry) {
-  std::string text = "SDO Transfer timeout\n";
-  text += entry.nameText();
-  text += '\n';
-  text += std::to_string(entry.index);
-  text += " subindex ";
-  text += std::to_string(entry.subIndex);
-  return text;
-}
-
 constexpr std::int32_t kMaxReceivedCount = 0x7FFFFFFF - 8;
 
 }  // namespace
@@ -94,7 +84,7 @@ void SdoClient::throwFailure(const od::ObjectEntry& entry, bool finished, std::u
   // A state that left "in progress" before the transfer was closed wins over the time-out.
   if (!finished && m_transfer.state == State::kInProgress) {
     sendAbort(proto::kAbortTimedOut);
-    throw Error(timeoutText(entry));
+    throw Error(timeoutText(entry.nameText(), entry.index, entry.subIndex));
   }
   switch (m_transfer.state) {
     case State::kAborted:
@@ -193,10 +183,15 @@ std::uint32_t SdoClient::sendToNode(const std::array<std::uint8_t, 8>& data) {
 // Tells the node that the client gives the transfer up. A send error is not reported: the
 // failure's own message follows.
 void SdoClient::sendAbort(std::uint32_t code) noexcept {
-  std::array<std::uint8_t, 4> bytes{};
-  storeLe32(bytes.data(), code);
+  sendAbort(static_cast<std::uint16_t>(m_transfer.index), static_cast<std::uint8_t>(m_transfer.subIndex), code);
+}
+
+void SdoClient::sendAbort(std::uint16_t index, std::uint8_t subIndex, std::uint32_t code) noexcept {
+  std::array<std::uint8_t, 8> bytes{proto::kCsAbort, static_cast<std::uint8_t>(index),
+                                    static_cast<std::uint8_t>(index >> 8), subIndex};
+  storeLe32(bytes.data() + proto::kInitiateDataByte, code);
   try {
-    (void)sendRequest(proto::kCsAbort, bytes);
+    (void)sendToNode(bytes);
   } catch (...) {
   }
 }

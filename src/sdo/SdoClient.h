@@ -59,6 +59,9 @@ class SdoClient final : public engine::FrameHandOver {
   std::uint32_t droppedAnswers() const noexcept { return m_queue.dropped(); }
   // Sends an SDO request (8 bytes) to the selected node; the driver's result.
   std::uint32_t sendToNode(const std::array<std::uint8_t, 8>& data);
+  // Tells the node that the client gives up the transfer of this object, with the CiA 301 code.
+  // A send error is not reported: the failure's own message follows.
+  void sendAbort(std::uint16_t index, std::uint8_t subIndex, std::uint32_t code) noexcept;
   Clock& clock() const noexcept { return m_clock; }
   // One pass of a wait: the test hook (setWaitHook), and on the window thread the busy work.
   void waitPass(bool windowThread) {
@@ -109,7 +112,7 @@ class SdoClient final : public engine::FrameHandOver {
   std::uint32_t sendRequest(std::uint8_t command, const std::array<std::uint8_t, 4>& data);
   void closeTransfer() noexcept;
   void publishInto(od::ObjectEntry& entry) const;
-  void sendAbort(std::uint32_t code) noexcept;
+  void sendAbort(std::uint32_t code) noexcept;  // of the running transfer
   void throwFailure(const od::ObjectEntry& entry, bool finished, std::uint32_t sendError);
 
   // Reader's thread.

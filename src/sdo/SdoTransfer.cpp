@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "can/DriverErrors.h"
@@ -164,10 +165,9 @@ can::CanFrame SdoTransfer::awaitFrame() {
     if (m_options.cancel != nullptr && m_options.cancel->load(std::memory_order_acquire))
       giveUp(proto::kAbortGeneralError, "SDO Transfer cancelled");
     if (static_cast<std::uint32_t>(clock.tickMs() - t0) >= m_options.timeoutMs) {
-      std::string text = "SDO Transfer timeout\n";
-      if (!m_options.objectName.empty()) text += m_options.objectName + "\n";
-      text += std::to_string(m_index) + " subindex " + std::to_string(m_subIndex);
-      giveUp(proto::kAbortTimedOut, text);
+      const auto name = m_options.objectName.empty() ? std::nullopt
+                                                     : std::optional<std::string_view>(m_options.objectName);
+      giveUp(proto::kAbortTimedOut, timeoutText(name, m_index, m_subIndex));
     }
     // The window thread spins as R/A/W do; a worker naps once an answer is not there at once, so
     // a file transfer does not hold a processor for its whole length.
@@ -203,13 +203,7 @@ void SdoTransfer::giveUp(std::uint32_t code, const std::string& message) {
   throw Error(message);
 }
 
-// The abort frame of this transfer. Its send error is not reported: the failure's message says
-// more.
-void SdoTransfer::sendAbort(std::uint32_t code) {
-  Bytes abort = request(proto::kCsAbort);
-  storeLe32(abort.data() + proto::kInitiateDataByte, code);
-  (void)m_client.sendToNode(abort);
-}
+void SdoTransfer::sendAbort(std::uint32_t code) { m_client.sendAbort(m_index, m_subIndex, code); }
 
 void SdoTransfer::checkSize(std::size_t size) {
   if (size > m_options.maxSize) giveUp(proto::kAbortOutOfMemory, "SDO Transfer error, SDO too large");
