@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl1-mesa-dev fonts-liberation2
+  # Qt Charts' CMake package needs Qt OpenGL's (libqt6opengl6-dev), which qt6-charts-dev does not pull in.
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl1-mesa-dev fonts-liberation2
   libgtest-dev libgmock-dev
   libsocketcan-dev
   xvfb xauth

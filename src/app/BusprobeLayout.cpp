@@ -1,5 +1,6 @@
 // The main window's layout: its controls, tab order, timers and the wiring of their handlers.
 #include <QHeaderView>
+#include <QShortcut>
 
 #include "app/BusprobeMain.h"
 #include "app/WindowStyle.h"
@@ -141,6 +142,11 @@ void TfrmBPX::connectHandlers() {
   connect(cbSpeed, &CloseUpComboBox::closeUp, this, &TfrmBPX::cbSpeedCloseUp);
   connect(btnEDSLoad, &QPushButton::clicked, this, &TfrmBPX::btnEDSLoadClick);
   connect(tvSDO, &QTreeWidget::customContextMenuRequested, this, &TfrmBPX::tvSDOContextMenu);
+  lvReceived->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(lvReceived, &QTreeWidget::customContextMenuRequested, this, &TfrmBPX::lvReceivedContextMenu);
+  auto* busViewKey = new QShortcut(QKeySequence(Qt::Key_F2), this);
+  busViewKey->setObjectName(QStringLiteral("scBusView"));
+  connect(busViewKey, &QShortcut::activated, this, &TfrmBPX::openBusView);
   connect(btnEnableSync, &QPushButton::clicked, this, &TfrmBPX::btnEnableSyncClick);
   connect(btnStopSync, &QPushButton::clicked, this, &TfrmBPX::btnStopSyncClick);
   connect(btnEnableGuard, &QPushButton::clicked, this, &TfrmBPX::btnEnableGuardClick);

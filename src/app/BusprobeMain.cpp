@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "app/BusViewWindow.h"
 #include "app/FileTransfer.h"
 #include "app/ItemEntry.h"
 #include "app/Messages.h"
@@ -83,6 +84,8 @@ void TfrmBPX::shutDown() {
   // 0. A file transfer still running is cancelled (the node gets its abort) and waited for.
   m_session.fileJob.cancel();
   delete std::exchange(m_fileTransfer, nullptr);
+  // The Bus view stops observing (and recording) while the session is still there.
+  delete std::exchange(m_busView, nullptr);
   // 1. No run of the reader may be in progress or begin after this.
   if (m_timerStarted) m_session.stopReader();
   tiBufferReader->stop();
@@ -161,13 +164,9 @@ void TfrmBPX::cbNodeIDChange() {
   m_session.nodeId.store(index, std::memory_order_relaxed);
   guarded(MessageKind::Default, [&] {
     // Defaults written "$NODEID+X" follow the node, unless the value was changed since.
-    const std::vector<od::ObjectEntry*> changed = m_session.dictionary.applyNodeId(static_cast<std::uint8_t>(index));
-    if (changed.empty()) return;
-    const std::unordered_set<const od::ObjectEntry*> renew(changed.begin(), changed.end());
-    for (QTreeWidgetItemIterator it(tvSDO); *it != nullptr; ++it)
-      if (const od::ObjectEntry* entry = entryOf(*it); entry != nullptr && renew.contains(entry))
-        (*it)->setText(0, captionOf(*entry));
+    renewCaptions(m_session.dictionary.applyNodeId(static_cast<std::uint8_t>(index)));
   });
+  if (m_busView != nullptr) m_busView->dictionaryChanged();
 }
 
 void TfrmBPX::cbSpeedCloseUp() {
@@ -204,11 +203,7 @@ void TfrmBPX::updateMonitorRow(std::size_t index) {
   item->setText(4, QString::fromStdString(engine::FrameMonitor::countText(row)));
 }
 
-char TfrmBPX::decimalSeparator() const {
-  const QString sep = QLocale().decimalPoint();
-  if (sep.size() == 1 && sep[0].unicode() < 0x80) return static_cast<char>(sep[0].unicode());
-  return '.';
-}
+char TfrmBPX::decimalSeparator() const { return localeDecimalSeparator(); }
 
 bool TfrmBPX::eventFilter(QObject* watched, QEvent* event) {
   if (watched == tvSDO && event->type() == QEvent::KeyPress) {

@@ -22,6 +22,7 @@ namespace bp::app {
 
 class TfrmInput;
 class FileTransfer;
+class TfrmBusView;
 
 // The main window: owns all state (the session), lays out the controls and wires their handlers.
 // Handlers read the controls, call the core and write the controls back.
@@ -98,6 +99,9 @@ class TfrmBPX : public QWidget {
   // Returns true when the key was one of R, A, W, E, U, D (then it is swallowed).
   bool tvSDOKeyPress(QChar key);
   void tvSDOContextMenu(const QPoint& pos);
+  // The Bus view (F2, and the tree's and the monitor's context menus): made on first use.
+  void openBusView();
+  void lvReceivedContextMenu(const QPoint& pos);
   // NMT, guarding, SYNC, RxPDO
   void btnStartClick();
   void btnStopClick();
@@ -135,6 +139,7 @@ class TfrmBPX : public QWidget {
   // Appends an entry for `entry` to the user SDO list and shows the list.
   void addToUserSdoList(const od::ObjectEntry& entry);
   char decimalSeparator() const;
+  TfrmBusView* busView() const noexcept { return m_busView; }
   QString captionOf(const od::ObjectEntry& entry) const;
 
  protected:
@@ -175,6 +180,8 @@ class TfrmBPX : public QWidget {
   bool refusedForFileTransfer();
   // The file name chooser of the list file buttons (save = true for the save dialog).
   QString listFileToUse(bool save);
+  // Rewrites the tree captions of these records (their values or defaults changed).
+  void renewCaptions(const std::vector<od::ObjectEntry*>& entries);
   void AddCategoryNode(std::int32_t first, std::int32_t last, const QString& caption);
   void setTimerPeriod(QTimer* timer, QLineEdit* edit);
   // Copies the list file to "SDOList.bin.bak". Throws bp::Error as usersdo::backUpFile.
@@ -185,7 +192,8 @@ class TfrmBPX : public QWidget {
   QString listSaveFile() const;
 
   engine::Session m_session;
-  FileTransfer* m_fileTransfer = nullptr;  // the running file transfer's dialog; a child
+  FileTransfer* m_fileTransfer = nullptr;
+  TfrmBusView* m_busView = nullptr;  // a child with a window of its own; deleted before the session  // the running file transfer's dialog; a child
   std::uint32_t m_loadCount = 0;           // EDS loads so far: entries of an older load are gone
   std::vector<QTreeWidgetItem*> m_monitorItems;  // list item of each monitor row
   std::vector<std::size_t> m_changedRows;         // the monitor rows a tick rewrites

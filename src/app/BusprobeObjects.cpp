@@ -2,6 +2,7 @@
 #include <QSettings>
 
 #include "app/BusprobeMain.h"
+#include "app/BusViewWindow.h"
 #include "app/ItemEntry.h"
 #include "app/Messages.h"
 #include "app/frmInput1.h"
@@ -30,6 +31,7 @@ void TfrmBPX::btnEDSLoadClick() {
     settings.setValue(QStringLiteral("EDSFileName"), fileName);
   }
   BuildObjectTree();
+  if (m_busView != nullptr) m_busView->dictionaryChanged();
 }
 
 void TfrmBPX::BuildObjectTree() {

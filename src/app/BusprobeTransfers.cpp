@@ -149,6 +149,8 @@ void TfrmBPX::tvSDOContextMenu(const QPoint& pos) {
     action->setEnabled(reads ? entry->access != od::kWriteOnly : entry->access != od::kReadOnly);
     connect(action, &QAction::triggered, this, [this, key] { tvSDOKeyPress(key); });
   }
+  menu.addSeparator();
+  connect(menu.addAction(QStringLiteral("&Bus view\tF2")), &QAction::triggered, this, &TfrmBPX::openBusView);
   runContextMenu(menu, tvSDO->viewport()->mapToGlobal(pos));
 }
 

@@ -37,6 +37,7 @@ Channel demoChannel() {
     p->node->stop();
     p->nodeEndpoint->close();
   };
+  channel.demoNode = peer->node.get();
   channel.peer = peer;
   return channel;
 }

@@ -5,6 +5,10 @@
 #include "app/Options.h"
 #include "can/CanDriver.h"
 
+namespace bp::sim {
+class SimNode;
+}
+
 namespace bp::app {
 
 // The driver the window uses, chosen by the options, and for the demo the simulated node on the
@@ -14,6 +18,7 @@ struct Channel {
   std::function<void()> startPeer = [] {};
   std::function<void()> stopPeer = [] {};
   std::shared_ptr<void> peer;  // keeps the demo bus and node alive
+  sim::SimNode* demoNode = nullptr;  // the demo's node, inside `peer`; null on a real bus
 };
 
 Channel openChannel(const Options& options);

@@ -1,5 +1,7 @@
 #include "app/Widgets.h"
 
+#include <QLocale>
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -79,6 +81,12 @@ void CloseUpComboBox::wheelEvent(QWheelEvent* event) {
     return;
   }
   QComboBox::wheelEvent(event);
+}
+
+char localeDecimalSeparator() {
+  const QString sep = QLocale().decimalPoint();
+  if (sep.size() == 1 && sep[0].unicode() < 0x80) return static_cast<char>(sep[0].unicode());
+  return '.';
 }
 
 ReportListView::ReportListView(QWidget* parent) : QTreeWidget(parent) {}

@@ -5,6 +5,9 @@
 
 namespace bp::app {
 
+// The decimal separator of the user's locale when it is one ASCII character, else '.'.
+char localeDecimalSeparator();
+
 // A pick-only combo box that reports every close of its drop-down list, whether or not the
 // selection changed: closeUp comes once per close, after a pick has set the current index (at once
 // when an item was picked; from the event loop when the list closed without a pick, e.g. Escape).

@@ -56,7 +56,10 @@ bool NodeTable::heardAlive(Node& n, std::uint64_t timeUs) {
   if (n.row.lost) {
     n.row.lost = false;
     n.row.back = true;
-    n.heartbeatSeen = false;  // the silence is no period
+    // The silence is no period, and the period before it may be gone with a restart or a new
+    // setting: measured afresh, or the node would flap between lost and back.
+    n.heartbeatSeen = false;
+    n.row.heartbeatPeriodUs = 0;
     changed = true;
   }
   return changed;

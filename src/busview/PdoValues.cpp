@@ -67,6 +67,20 @@ DecodedPdo splitPdo(const PdoMapping& pdo, const can::CanFrame& frame, char deci
   return out;
 }
 
+double valueNumber(std::int8_t dataType, std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > 8) return std::numeric_limits<double>::quiet_NaN();
+  std::uint8_t buffer[8] = {};
+  std::copy(bytes.begin(), bytes.end(), buffer);
+  MappedObject m;
+  m.dataType = dataType;
+  m.bitLength = static_cast<std::uint8_t>(bytes.size() * 8);
+  PdoValue v;
+  v.raw = lowBits(loadLe64(buffer), m.bitLength);
+  fillValue(v, m, '.');
+  // An object the dictionary lacks: its bytes as an unsigned number.
+  return dataType == od::kTypeNone ? static_cast<double>(v.raw) : v.number;
+}
+
 std::vector<od::ObjectEntry*> storeInDictionary(const DecodedPdo& decoded) {
   std::vector<od::ObjectEntry*> changed;
   for (const PdoValue& v : decoded.values) {

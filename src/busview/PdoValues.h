@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "busview/PdoMapping.h"
@@ -33,6 +34,11 @@ struct DecodedPdo {
 // Splits a frame by its PDO's mapping (CANopen bit order: bit 0 of byte 0 first). The result
 // points into `pdo`, which must outlive it.
 DecodedPdo splitPdo(const PdoMapping& pdo, const can::CanFrame& frame, char decimalSep);
+
+// The number of a value read by SDO (least significant byte first), by its data type as a PDO's
+// value gets it; an unknown type (kTypeNone) as an unsigned integer; NaN for an empty value, one
+// longer than 8 bytes and the types that are no number.
+double valueNumber(std::int8_t dataType, std::string_view bytes);
 
 // Stores each value that fits into its dictionary record, as a read would; returns the records
 // changed, in mapping order (for their tree captions).

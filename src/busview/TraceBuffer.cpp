@@ -5,14 +5,17 @@
 namespace bp::busview {
 
 TraceBuffer::TraceBuffer(std::size_t capacity)
-    : m_capacity(std::max<std::size_t>(capacity, 1)), m_frames(new TraceFrame[m_capacity]) {}
+    : m_capacity(std::max<std::size_t>(capacity, 1)),
+      m_frames(new TraceFrame[m_capacity]),
+      m_meanings(new Decoded[m_capacity]) {}
 
-void TraceBuffer::append(const TraceFrame& frame) noexcept {
+void TraceBuffer::append(const TraceFrame& frame, const Decoded& meaning) noexcept {
   if (m_total == 0) m_originUs = frame.timeUs;
-  TraceFrame& kept = m_frames[m_next];
+  const std::size_t slot = slotOf(m_total);
+  TraceFrame& kept = m_frames[slot];
   kept = frame;
   kept.timeUs = frame.timeUs >= m_originUs ? frame.timeUs - m_originUs : 0;
-  if (++m_next == m_capacity) m_next = 0;
+  m_meanings[slot] = meaning;
   ++m_total;
 }
 
@@ -22,20 +25,12 @@ std::size_t TraceBuffer::size() const noexcept {
   return end > first ? static_cast<std::size_t>(end - first) : 0;
 }
 
-const TraceFrame& TraceBuffer::at(std::size_t i) const noexcept {
-  // The oldest frame sits where the next one goes once the buffer is full, else at 0.
-  std::size_t index = (held() == m_capacity ? m_next : 0) + i;
-  if (index >= m_capacity) index -= m_capacity;
-  return m_frames[index];
-}
-
 void TraceBuffer::setPaused(bool paused) noexcept {
   if (paused && !m_paused) m_pauseEnd = m_total;
   m_paused = paused;
 }
 
 void TraceBuffer::clear() noexcept {
-  m_next = 0;
   m_total = 0;
   m_pauseEnd = 0;
 }

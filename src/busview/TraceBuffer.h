@@ -3,14 +3,15 @@
 #include <cstdint>
 #include <memory>
 
+#include "busview/Decoder.h"
 #include "busview/TraceFrame.h"
 #include "engine/RxRing.h"
 
 namespace bp::busview {
 
-// The Bus view's history: the last `capacity` frames, oldest first, for the trace's list. Window
-// thread only. The frames are allocated once, when it is made: sizeof(TraceFrame) = 32 bytes a
-// frame, 32 MiB for the default 1,048,576. Appending is O(1) and never allocates; when full, the
+// The Bus view's history: the last `capacity` frames with their decoded meaning, oldest first, for
+// the trace's list. Window thread only. The frames are allocated once, when it is made: 36 bytes a
+// frame (the frame and its 4-byte meaning), 36 MiB for the default 1,048,576. Appending is O(1) and never allocates; when full, the
 // oldest frame goes and is counted in dropped().
 //
 // Times: append keeps each frame's time as microseconds from the first frame appended since
@@ -29,11 +30,20 @@ class TraceBuffer {
   TraceBuffer(const TraceBuffer&) = delete;
   TraceBuffer& operator=(const TraceBuffer&) = delete;
 
-  void append(const TraceFrame& frame) noexcept;
+  void append(const TraceFrame& frame, const Decoded& meaning = {}) noexcept;
 
   // The frames the list shows (see pause), oldest first; at(0) is the oldest, i < size().
   std::size_t size() const noexcept;
-  const TraceFrame& at(std::size_t i) const noexcept;
+  const TraceFrame& at(std::size_t i) const noexcept { return byNumber(firstNumber() + i); }
+
+  // Frames by running number: frame n is the n-th appended since clear(); the buffer holds the
+  // numbers firstNumber() .. totalSeen()-1, and the list shows those below shownEnd().
+  std::uint64_t firstNumber() const noexcept { return dropped(); }
+  std::uint64_t shownEnd() const noexcept { return m_paused ? m_pauseEnd : m_total; }
+  const TraceFrame& byNumber(std::uint64_t n) const noexcept { return m_frames[slotOf(n)]; }
+  const Decoded& meaningByNumber(std::uint64_t n) const noexcept { return m_meanings[slotOf(n)]; }
+  // The source time of the first frame: times in the buffer count from it.
+  std::uint64_t originUs() const noexcept { return m_originUs; }
 
   std::uint64_t totalSeen() const noexcept { return m_total; }  // appended since clear()
   std::uint64_t dropped() const noexcept { return m_total - held(); }  // pushed out as oldest
@@ -47,11 +57,12 @@ class TraceBuffer {
   void clear() noexcept;
 
  private:
+  std::size_t slotOf(std::uint64_t n) const noexcept { return static_cast<std::size_t>(n % m_capacity); }
   std::size_t held() const noexcept { return m_total < m_capacity ? static_cast<std::size_t>(m_total) : m_capacity; }
 
   const std::size_t m_capacity;
-  const std::unique_ptr<TraceFrame[]> m_frames;
-  std::size_t m_next = 0;          // where the next frame goes
+  const std::unique_ptr<TraceFrame[]> m_frames;   // frame n in slot n % capacity
+  const std::unique_ptr<Decoded[]> m_meanings;    // beside its frame
   std::uint64_t m_total = 0;       // frames appended since clear(); frame n is the n-th of them
   std::uint64_t m_originUs = 0;    // the source time of frame 0
   bool m_paused = false;

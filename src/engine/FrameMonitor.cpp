@@ -31,6 +31,14 @@ std::size_t FrameMonitor::rowOf(std::uint32_t id) {
   return it->second;
 }
 
+namespace {
+// The rows are the 11-bit data frames received; handed-over answers and the frames stored only for
+// the observer pass them by.
+bool isRowFrame(const RingSlot& slot) noexcept {
+  return slot.origin != FrameOrigin::kHandedOver && slot.frame.type == can::kMsgData;
+}
+}  // namespace
+
 void FrameMonitor::takeIntoRow(const RingSlot& slot) {
   const std::size_t i = rowOf(slot.frame.id);
   MonitorRow& row = m_rows[i];
@@ -54,7 +62,7 @@ void FrameMonitor::drain(RxRing& ring) {
     return;
   }
   while (const RingSlot* slot = ring.front()) {
-    if (slot->origin != FrameOrigin::kHandedOver) takeIntoRow(*slot);
+    if (isRowFrame(*slot)) takeIntoRow(*slot);
     ring.pop();  // the slot is finished with: the reader may reuse it
   }
 }
@@ -66,7 +74,7 @@ void FrameMonitor::drainObserved(RxRing& ring) {
     if (slot->timeUs > lookedAt) lookedAt = lookAtSent();
     passSentUpTo(slot->timeUs);
     m_observer(*slot);
-    if (slot->origin != FrameOrigin::kHandedOver) takeIntoRow(*slot);
+    if (isRowFrame(*slot)) takeIntoRow(*slot);
     ring.pop();
   }
   passSentUpTo(UINT64_MAX);

@@ -12,10 +12,12 @@ namespace bp::engine {
 
 // Drains the driver into the receive ring, on the periodic timer's thread.
 // Each run: take the tick base on the first run; stop when the ring is full (frames wait in the
-// driver's queue); drop frames that are not data frames; store every data frame with its receive
-// time (ms since the tick base, and steadyMicros), except frames of the hand-over's identifier:
-// those go to it at once, and only while keepHandedOver is on are they stored too, marked
-// kHandedOver, just before (the monitor passes them by; its observer, the Bus view, sees them).
+// driver's queue); store every data frame with its receive time (ms since the tick base, and
+// steadyMicros), except frames of the hand-over's identifier: those go to it at once.
+// While the monitor has an observer (setObserving, for the Bus view) the reader stores everything:
+// the handed-over frames too, marked kHandedOver, just before they go; and the frames that are
+// no 11-bit data frames (remote requests, 29-bit identifiers, error frames), which the monitor's
+// rows pass by. Without an observer those are dropped.
 class HighRateReader {
  public:
   HighRateReader(can::CanDriver& driver, RxRing& ring, Clock& clock, MicroClock micros = steadyMicros) noexcept
@@ -24,9 +26,8 @@ class HighRateReader {
   // Set before the reader's thread starts; never changed while it runs.
   void setHandOver(FrameHandOver* handOver) noexcept { m_handOver = handOver; }
 
-  // Window thread (Session::observeFrames): whether handed-over frames are also stored, marked,
-  // from the next frame on.
-  void setKeepHandedOver(bool on) noexcept { m_keepHandedOver.store(on, std::memory_order_relaxed); }
+  // Window thread (Session::observeFrames): whether every frame is stored, from the next frame on.
+  void setObserving(bool on) noexcept { m_observing.store(on, std::memory_order_relaxed); }
 
   // One run of the reader. Reader's thread only. Allocates nothing, never throws. True when it
   // took everything the driver had; false when it stopped at a full ring, with frames perhaps
@@ -40,16 +41,18 @@ class HighRateReader {
       RingSlot* slot = m_ring.producerSlot();
       if (slot == nullptr) return false;                  // full: frames stay in the driver
       if (m_driver.read(slot->frame) != can::kOk) return true;  // empty, closed or gone
-      if (slot->frame.type != can::kMsgData) continue;  // slot is overwritten by the next read
+      const bool observing = m_observing.load(std::memory_order_relaxed);
+      const bool data = slot->frame.type == can::kMsgData;
+      if (!data && !observing) continue;  // the slot is overwritten by the next read
       slot->receiveTime = m_clock.tickMs() - m_tickBase;
       slot->timeUs = m_micros();
       slot->origin = FrameOrigin::kReceived;
-      if (m_handOver == nullptr || slot->frame.id != m_handOver->handOverId()) {
+      if (!data || m_handOver == nullptr || slot->frame.id != m_handOver->handOverId()) {
         m_ring.commit();
         continue;
       }
       const can::CanFrame frame = slot->frame;
-      if (m_keepHandedOver.load(std::memory_order_relaxed)) {
+      if (observing) {
         // Stored before it is handed over: once a waiting transfer sees its answer, and sends its
         // next request, the answer is in the ring ahead of anything received after the request.
         slot->origin = FrameOrigin::kHandedOver;
@@ -76,7 +79,7 @@ class HighRateReader {
   Clock& m_clock;
   const MicroClock m_micros;
   FrameHandOver* m_handOver = nullptr;
-  std::atomic<bool> m_keepHandedOver{false};  // writer: the window thread (setKeepHandedOver)
+  std::atomic<bool> m_observing{false};  // writer: the window thread (setObserving)
   // Reader's thread only:
   bool m_haveTickBase = false;
   std::uint32_t m_tickBase = 0;

@@ -45,7 +45,7 @@ struct Session {
   // FrameMonitor::drain), on every drain. Empty: off, and the receive path is as without it.
   void observeFrames(FrameObserver observer) {
     const bool on = static_cast<bool>(observer);
-    reader.setKeepHandedOver(on);
+    reader.setObserving(on);
     sender.setTapping(on);
     monitor.setObserver(std::move(observer));
   }

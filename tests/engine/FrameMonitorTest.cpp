@@ -155,6 +155,12 @@ TEST_F(MonitorTest, ObserverSeesEverySlotAndTheSentFramesMergedByTime) {
   EXPECT_EQ(seen, (std::vector<std::string>{"181#01", "s 605#4000100000000000", "585#4300100092010200", "s 080#",
                                             "181#02", "s 080#"}));
   EXPECT_EQ(monitor.rows().size(), 1u);
+  // Remote requests, stored only while observed, reach the observer and make no row.
+  monitor.setObserver([&](const RingSlot& s) { seen.push_back(test::frameText(s.frame)); });
+  store(test::frame("705#R"), 0, FrameOrigin::kReceived, 700);
+  monitor.drain(*ring);
+  EXPECT_EQ(seen.back(), "705#R");
+  EXPECT_EQ(monitor.rows().size(), 1u);
 }
 
 TEST(MonitorCaption, ThreeUpperCaseHexDigitsWithPrefix) {

@@ -93,12 +93,16 @@ TEST_F(ReaderTest, SelectedNodesSdoResponsesBypassTheRing) {
   EXPECT_EQ(takeAll(), (std::vector<std::string>{"586#4300100001000000", "605#4000100000000000"}));
 }
 
-TEST_F(ReaderTest, WhileKeptHandedOverResponsesAreAlsoStoredMarkedInOrder) {
-  reader.setKeepHandedOver(true);
-  push({"181#01", "585#4B.00.10.00.34.12.00.00", "586#02"});
+TEST_F(ReaderTest, WhileObservedEveryFrameIsStoredHandedOverResponsesMarkedInOrder) {
+  reader.setObserving(true);
+  push({"181#01", "705#R", "585#4B.00.10.00.34.12.00.00", "586#02"});
   reader.runOnce();
   EXPECT_EQ(sink.frames, std::vector<std::string>{"585#4B00100034120000"});
-  EXPECT_EQ(takeAll(), (std::vector<std::string>{"181#01", "h 585#4B00100034120000", "586#02"}));
+  EXPECT_EQ(takeAll(), (std::vector<std::string>{"181#01", "705#R", "h 585#4B00100034120000", "586#02"}));
+  reader.setObserving(false);  // remote requests are dropped again
+  push({"705#R", "181#02"});
+  reader.runOnce();
+  EXPECT_EQ(takeAll(), std::vector<std::string>{"181#02"});
 }
 
 TEST_F(ReaderTest, WithoutAHandOverEveryFrameIsStored) {

@@ -89,7 +89,7 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds limi
       m_pending.erase(0, nl + 1);
       return line;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Steady::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Steady::now()).count();
     if (left <= 0 || m_out < 0) return std::nullopt;
     fill(static_cast<int>(left));
   }
@@ -227,20 +227,28 @@ std::optional<std::string> CanDump::frameOf(const std::string& line) const {
 }
 
 std::vector<std::string> CanDump::frames(std::size_t count, std::chrono::milliseconds limit) {
+  return collect(count, limit, false);
+}
+
+std::vector<std::string> CanDump::collect(std::size_t count, std::chrono::milliseconds limit, bool whole) {
   std::vector<std::string> out;
   const auto until = Steady::now() + limit;
   while (out.size() < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Steady::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Steady::now());
     if (left.count() <= 0) break;
     const auto line = m_process.readLine(left);
     if (!line) break;
-    if (auto text = frameOf(*line)) out.push_back(std::move(*text));
+    if (auto text = frameOf(*line)) out.push_back(whole ? *line : std::move(*text));
   }
   return out;
 }
 
 std::vector<std::string> CanDump::framesWithin(std::chrono::milliseconds span) {
   return frames(static_cast<std::size_t>(-1), span);
+}
+
+std::vector<std::string> CanDump::linesWithin(std::chrono::milliseconds span) {
+  return collect(static_cast<std::size_t>(-1), span, true);
 }
 
 LinkControl::LinkControl() : m_ip(ipProgram()) {

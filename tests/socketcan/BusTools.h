@@ -110,6 +110,8 @@ class CanDump {
   std::vector<std::string> frames(std::size_t count, std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
   // Every frame printed within `span`: for checking that nothing (more) went out.
   std::vector<std::string> framesWithin(std::chrono::milliseconds span);
+  // Every whole log line printed within `span`: "(1700000000.123456) vcan0 123#DEADBEEF".
+  std::vector<std::string> linesWithin(std::chrono::milliseconds span);
   // candump's output so far, for failure messages.
   std::string output() { return m_process.output(); }
 
@@ -118,6 +120,8 @@ class CanDump {
  private:
   // The frame text of one candump -L line, or nullopt for other lines and for probes.
   std::optional<std::string> frameOf(const std::string& line) const;
+  // The frames (or with `whole`, the log lines) of the next `count` lines, within `limit`.
+  std::vector<std::string> collect(std::size_t count, std::chrono::milliseconds limit, bool whole);
 
   ChildProcess m_process;
   int m_probeSocket = -1;
