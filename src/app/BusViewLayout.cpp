@@ -86,11 +86,13 @@ QWidget* TfrmBusView::buildNodeViews() {
   lvEmcy = listView("lvEmcy", {QStringLiteral("Time (ms)"), QStringLiteral("Node"), QStringLiteral("Code"),
                                QStringLiteral("Meaning"), QStringLiteral("Error register"),
                                QStringLiteral("Manufacturer")});
-  lvNodes->setSortingEnabled(false);
+  const int nodeWidths[] = {40, 100, 80, 70};
+  for (int c = 0; c < 4; ++c) lvNodes->setColumnWidth(c, nodeWidths[c]);
+  const int emcyWidths[] = {80, 40, 55, 330, 110};
+  for (int c = 0; c < 5; ++c) lvEmcy->setColumnWidth(c, emcyWidths[c]);
   split->addWidget(lvNodes);
   split->addWidget(lvEmcy);
-  split->setStretchFactor(0, 2);
-  split->setStretchFactor(1, 3);
+  split->setSizes({400, 580});
   return split;
 }
 
@@ -158,6 +160,7 @@ QWidget* TfrmBusView::buildPlotTab() {
   auto* row = new QHBoxLayout;
   edPollObject = named(new QLineEdit, "edPollObject");
   edPollObject->setPlaceholderText(QStringLiteral("Index:sub, e.g. 6064:00"));
+  edPollObject->setMinimumWidth(edPollObject->fontMetrics().horizontalAdvance(edPollObject->placeholderText()) + 16);
   edPollPeriod = named(new QLineEdit(QStringLiteral("100")), "edPollPeriod");
   edPollPeriod->setMaximumWidth(70);
   btnPollAdd = button("btnPollAdd", QStringLiteral("Poll by SDO"));

@@ -47,9 +47,10 @@ void TfrmBusView::showEvent(QShowEvent* event) {
   tiView->start();
 }
 
-void TfrmBusView::hideEvent(QHideEvent* event) {
-  QWidget::hideEvent(event);
-  // Closed, it costs the receive path nothing; a recording goes on only while it is open.
+void TfrmBusView::closeEvent(QCloseEvent* event) {
+  QWidget::closeEvent(event);
+  // Closed, it costs the receive path nothing; a recording ends with it. (Minimised, it goes on.)
+  stopReplay();
   stopRecording();
   attachLive(false);
   tiView->stop();

@@ -89,7 +89,7 @@ class TfrmBusView : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // Layout (BusViewLayout.cpp).

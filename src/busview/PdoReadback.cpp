@@ -5,7 +5,7 @@
 namespace bp::busview {
 namespace {
 
-// Reads the parameters of PDO `n` (0-based) of one kind; false after a failure.
+// Reads the COB-ID of one PDO and its mapping; false after a failure (its text in `out`).
 bool readPdo(std::uint16_t communication, std::uint16_t mapping, NodeReadings& readings, const ReadObject& read,
              ReadbackOutcome& out) {
   auto take = [&](std::uint16_t index, std::uint8_t sub) {

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "busview/PdoMapping.h"
+#include "busview/PdoReadback.h"
 #include "busview/PdoValues.h"
 #include "od/EdsReader.h"
 #include "sim/DemoEds.h"
 #include "sim/SimBench.h"
 #include "support/FrameText.h"
+#include "util/Error.h"
 
 namespace bp::busview {
 namespace {
@@ -181,6 +183,40 @@ TEST(PdoDemoNode, Tpdo1OfTheSimulatedDriveDecodesByName) {
   EXPECT_EQ(d.values[1].object->name, "Position actual value");
   EXPECT_EQ(d.values[1].number, bench.node->position());
   EXPECT_NE(bench.node->position(), 0) << "the drive moved";
+}
+
+}  // namespace
+}  // namespace bp::busview
+
+namespace bp::busview {
+namespace {
+
+// The PDO parameters read from the node replace the EDS defaults; a failure stops the reading
+// and keeps what was read before it.
+TEST(PdoReadback, ReadsEachPdosCobIdAndMappingAndStopsAtTheFirstFailure) {
+  sim::test::SimBench bench(sim::demoEdsText(), 5);
+  const std::uint8_t unmapped[] = {0};
+  ASSERT_EQ(bench.node->writeValue(0x1A00, 0, unmapped), 0u);  // the node's TPDO1 maps nothing now
+  od::ObjectDictionary dictionary;
+  od::ReadEDSText(sim::demoEdsText(), dictionary, '.', 5);
+  std::vector<std::string> asked;
+  auto read = [&](std::uint16_t index, std::uint8_t sub) -> std::uint32_t {
+    asked.push_back(std::to_string(index) + ":" + std::to_string(sub));
+    if (index == 0x1600 && sub == 1) throw Error("SDO abort");
+    std::vector<std::uint8_t> bytes = bench.node->value(index, sub).value_or(std::vector<std::uint8_t>{});
+    bytes.resize(4, 0);
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
+  };
+  NodeReadings readings;
+  const ReadbackOutcome out = readPdoParameters(dictionary, readings, read);
+  EXPECT_EQ(out.error, "SDO abort");
+  EXPECT_EQ(readings.get(0x1A00, 0), 0u);
+  EXPECT_EQ(readings.get(0x1400, 1), 0x205u);
+  EXPECT_FALSE(readings.get(0x1600, 1).has_value());
+  EXPECT_EQ(asked.back(), std::to_string(0x1600) + ":1");
+  const PdoTable table(dictionary, readings);
+  ASSERT_NE(table.find(0x185, false), nullptr);
+  EXPECT_TRUE(table.find(0x185, false)->objects.empty()) << "the node's mapping, not the EDS default";
 }
 
 }  // namespace
