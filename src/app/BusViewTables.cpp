@@ -165,6 +165,8 @@ void TfrmBusView::lvPdoItemChanged(QTreeWidgetItem* item, int column) {
           const int s = m_view.plots().addSeries(name);
           links.push_back({p, k, s});
           item->setData(kPdo, kSeriesRole, s);
+          // A log is read already: its frames are plotted at once.
+          if (showingLog()) m_view.plotHistory(links.back());
         }
   }
   m_view.setPlotLinks(std::move(links));

@@ -64,14 +64,28 @@ void BusView::takePdo(const TraceFrame& kept) {
   latest.timeUs = kept.timeUs;
   ++latest.count;
   m_pdoChanged[index] = true;
+  plot(index, kept, m_links);
+}
+
+// Adds the samples of the links among `links` that plot PDO `index` from its frame.
+void BusView::plot(std::size_t index, const TraceFrame& kept, std::span<const PlotLink> links) {
   bool plotted = false;
-  for (const PlotLink& link : m_links) plotted = plotted || link.pdo == index;
+  for (const PlotLink& link : links) plotted = plotted || link.pdo == index;
   if (!plotted) return;
-  const DecodedPdo values = splitPdo(*pdo, kept.frame, m_decimalSep);
+  const DecodedPdo values = splitPdo(m_pdos.pdos()[index], kept.frame, m_decimalSep);
   const double seconds = static_cast<double>(kept.timeUs) / 1e6;
-  for (const PlotLink& link : m_links)
+  for (const PlotLink& link : links)
     if (link.pdo == index && link.object < values.values.size())
       m_plots.add(link.series, seconds, values.values[link.object].number);
+}
+
+void BusView::plotHistory(const PlotLink& link) {
+  for (std::uint64_t n = m_trace.firstNumber(); n < m_trace.totalSeen(); ++n) {
+    const TraceFrame& kept = m_trace.byNumber(n);
+    const PdoMapping* pdo = m_pdos.find(kept.frame);
+    if (pdo != nullptr && static_cast<std::size_t>(pdo - m_pdos.pdos().data()) == link.pdo)
+      plot(link.pdo, kept, std::span(&link, 1));
+  }
 }
 
 std::vector<std::size_t> BusView::takeChangedPdos() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +81,8 @@ class BusView {
   PlotData& plots() noexcept { return m_plots; }
   const PlotData& plots() const noexcept { return m_plots; }
   void setPlotLinks(std::vector<PlotLink> links) { m_links = std::move(links); }
+  // Plots what the history holds of a link's object (a new link over a log already read).
+  void plotHistory(const PlotLink& link);
   const std::vector<PlotLink>& plotLinks() const noexcept { return m_links; }
   void setDecimalSeparator(char sep) noexcept { m_decimalSep = sep; }
 
@@ -93,6 +96,7 @@ class BusView {
   void record(const TraceFrame& frame);
   void takeEmcy(const TraceFrame& kept, const Decoded& d);
   void takePdo(const TraceFrame& kept);
+  void plot(std::size_t pdo, const TraceFrame& kept, std::span<const PlotLink> links);
 
   TraceBuffer m_trace;
   Decoder m_decoder;
