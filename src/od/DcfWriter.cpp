@@ -242,4 +242,24 @@ std::string writeDcf(std::string_view edsText, const ObjectDictionary& dictionar
   return out;
 }
 
+std::vector<std::pair<std::uint16_t, std::uint8_t>> objectsWithParameterValue(std::string_view dcfText,
+                                                                              const ObjectDictionary& dictionary) {
+  std::vector<std::pair<std::uint16_t, std::uint8_t>> out;
+  std::optional<std::uint32_t> section;
+  std::size_t from = 0;
+  while (from < dcfText.size()) {
+    std::size_t end = dcfText.find('\n', from);
+    if (end == std::string_view::npos) end = dcfText.size();
+    const std::string_view line = dcfText.substr(from, end - from);
+    from = end + 1;
+    if (const std::optional<std::string_view> name = sectionOf(line)) {
+      section = valueOfSection(*name, dictionary);
+    } else if (section && sameWord(keyOfLine(line), "ParameterValue")) {
+      out.emplace_back(static_cast<std::uint16_t>(*section >> 8), static_cast<std::uint8_t>(*section & 0xFF));
+      section.reset();
+    }
+  }
+  return out;
+}
+
 }  // namespace bp::od

@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "od/ObjectDictionary.h"
 
@@ -40,5 +42,10 @@ std::optional<std::string> parameterValueText(std::int8_t dataType, std::string_
 // (the section appended when the EDS has none). Line ends follow the EDS's first line.
 std::string writeDcf(std::string_view edsText, const ObjectDictionary& dictionary,
                      std::span<const ReadOutcome> outcomes, const Commissioning& commissioning);
+
+// The objects whose section in a DCF text has a ParameterValue (the values to restore), by index
+// and sub-index in file order: "[1018sub1]" and, for a variable, "[1017]".
+std::vector<std::pair<std::uint16_t, std::uint8_t>> objectsWithParameterValue(std::string_view dcfText,
+                                                                              const ObjectDictionary& dictionary);
 
 }  // namespace bp::od
