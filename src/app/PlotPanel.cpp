@@ -64,8 +64,12 @@ void useRoundTicks(QValueAxis* axis) {
   axis->setLabelFormat(QStringLiteral("%g"));
   axis->setTickType(QValueAxis::TicksDynamic);
   axis->setTickAnchor(0);
-  QObject::connect(axis, &QValueAxis::rangeChanged, axis,
-                   [axis](qreal min, qreal max) { axis->setTickInterval(roundStep(max - min)); });
+  // On minChanged and maxChanged: setRange sends them before the chart lays the axis out for the
+  // new range (rangeChanged comes after), and a step left from a narrow range would make a label
+  // for each of its ticks over a wide one.
+  const auto fit = [axis] { axis->setTickInterval(roundStep(axis->max() - axis->min())); };
+  QObject::connect(axis, &QValueAxis::minChanged, axis, fit);
+  QObject::connect(axis, &QValueAxis::maxChanged, axis, fit);
 }
 
 }  // namespace
@@ -167,24 +171,34 @@ void PlotPanel::removeLines() {
   m_lines.clear();
 }
 
-// Appends the samples the line has not shown yet, in one batch, and drops from its start the points
-// the data no longer keeps, so the line holds what the data holds. False when nothing was new.
+// Draws the line anew from the data when it has new samples, in one replace (appending redraws
+// the line once a point). A long series is thinned for the screen to the lowest and highest sample
+// of each of kShownBuckets runs, in time order, so its peaks stay and the line costs the same at
+// 2,000 or 200,000 samples. False when nothing was new.
 bool PlotPanel::takeNewSamples(int number, Line& line) {
   const std::uint64_t added = m_data->added(number);
   if (added == line.shown) return false;
-  QList<QPointF> points;
-  const auto fresh = m_data->samplesFrom(number, line.shown);
-  points.reserve(static_cast<qsizetype>(fresh.size()));
-  for (const busview::PlotSample& s : fresh) points.append(QPointF(s.timeS, s.value));
   line.shown = added;
-  const auto kept = static_cast<qsizetype>(m_data->samples(number).size());
-  if (points.size() >= kept) {  // every kept sample is new (or the data was cleared)
-    line.series->replace(points);
-    return true;
+  const busview::PlotData::Samples& samples = m_data->samples(number);
+  const std::size_t n = samples.size();
+  QList<QPointF> points;
+  if (n <= 2 * kShownBuckets) {
+    points.reserve(static_cast<qsizetype>(n));
+    for (const busview::PlotSample& s : samples) points.append(QPointF(s.timeS, s.value));
+  } else {
+    points.reserve(static_cast<qsizetype>(2 * kShownBuckets));
+    for (std::size_t b = 0; b < kShownBuckets; ++b) {
+      const std::size_t from = b * n / kShownBuckets, to = (b + 1) * n / kShownBuckets;
+      std::size_t low = from, high = from;
+      for (std::size_t i = from; i < to; ++i) {
+        if (samples[i].value < samples[low].value) low = i;
+        if (samples[i].value > samples[high].value) high = i;
+      }
+      for (const std::size_t i : {std::min(low, high), std::max(low, high)})
+        points.append(QPointF(samples[i].timeS, samples[i].value));
+    }
   }
-  line.series->append(points);
-  const auto excess = line.series->count() - kept;
-  if (excess > 0) line.series->removePoints(0, static_cast<int>(excess));
+  line.series->replace(points);
   return true;
 }
 

@@ -39,6 +39,7 @@ class PlotPanel : public QWidget {
   QPushButton* btnPlotCsv;
 
  private:
+  static constexpr std::size_t kShownBuckets = 2000;  // a long line is drawn as 2 points each
   struct Line {
     QLineSeries* series;
     std::uint64_t shown;  // the data's count of samples added when this line last took them

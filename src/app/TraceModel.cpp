@@ -1,5 +1,6 @@
 #include "app/TraceModel.h"
 
+#include <algorithm>
 #include <array>
 
 #include "od/ValueText.h"
@@ -68,19 +69,37 @@ QString TraceModel::cellText(int row, int column) const {
   }
 }
 
+// Rows that went from the top while as many came at the end are told as a shift (each row shows
+// the frame `shifted` rows further on): removing and inserting them would make the list's row
+// header walk all its sections, a million once the history is full, twice a refresh.
 bool TraceModel::refresh() {
   const busview::RowChange change = m_rows.update(m_view.trace());
-  const int before = static_cast<int>(m_rows.size() - change.added);  // rows after the removal
-  if (change.removed != 0) {
-    // The rows are gone already; the view is told in the order it needs.
-    beginRemoveRows({}, 0, static_cast<int>(change.removed) - 1);
+  const int rows = static_cast<int>(m_rows.size());
+  const int shifted = static_cast<int>(std::min(change.removed, change.added));
+  const int removed = static_cast<int>(change.removed) - shifted;
+  const int added = static_cast<int>(change.added) - shifted;
+  // The rows are changed already; the view is told in the order it needs.
+  if (removed != 0) {
+    beginRemoveRows({}, 0, removed - 1);
     endRemoveRows();
   }
-  if (change.added != 0) {
-    beginInsertRows({}, before, static_cast<int>(m_rows.size()) - 1);
+  if (shifted != 0) shiftRows(shifted, rows - added);
+  if (added != 0) {
+    beginInsertRows({}, rows - added, rows - 1);
     endInsertRows();
   }
   return change.any();
+}
+
+// The view repaints its `rows` rows; what it holds (selection, current row) moves up `by` rows
+// with its frame, or goes with it.
+void TraceModel::shiftRows(int by, int rows) {
+  const QModelIndexList held = persistentIndexList();
+  QModelIndexList moved;
+  moved.reserve(held.size());
+  for (const QModelIndex& i : held) moved.append(i.row() >= by ? index(i.row() - by, i.column()) : QModelIndex());
+  changePersistentIndexList(held, moved);
+  emit dataChanged(index(0, 0), index(rows - 1, kColumnCount - 1), {Qt::DisplayRole});
 }
 
 void TraceModel::setFilter(const busview::TraceFilter& filter) {

@@ -32,6 +32,8 @@ class TraceModel : public QAbstractTableModel {
   QString cellText(int row, int column) const;
 
  private:
+  void shiftRows(int by, int rows);
+
   const busview::BusView& m_view;
   busview::TraceRows m_rows;
 };
