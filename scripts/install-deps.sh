@@ -12,6 +12,8 @@ packages=(
   xvfb xauth
   clang libclang-rt-dev
   can-utils
+  # The Debian package (scripts/package.sh, package-test.sh): dpkg-shlibdeps, its checks.
+  dpkg-dev lintian desktop-file-utils
 )
 
 missing=()

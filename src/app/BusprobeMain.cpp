@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLocale>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTreeWidgetItemIterator>
 #include <unordered_set>
@@ -27,6 +28,11 @@ TfrmBPX::TfrmBPX(std::unique_ptr<can::CanDriver> driver, Clock& clock, QWidget* 
   runInputDialog = [](TfrmInput& dialog) { return dialog.exec(); };
   chooseTransferFile = [this](bool save, const QString& object) { return askTransferFile(save, object); };
   runContextMenu = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
+  chooseDcfFile = [this](bool save, const QString& caption) { return askDcfFile(save, caption); };
+  askRestoreSave = [this](const QString& question) {
+    return static_cast<int>(QMessageBox::question(this, QStringLiteral("Restore"), question,
+                                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel));
+  };
   buildLayout();
   startUp();
 }

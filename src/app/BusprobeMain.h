@@ -1,6 +1,7 @@
 #pragma once
 #include <QCheckBox>
 #include <QMenu>
+#include <QPointer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,13 +17,16 @@
 
 #include "app/Widgets.h"
 #include "can/BitRate.h"
+#include "dcf/DcfRestore.h"
 #include "engine/Session.h"
+#include "od/DcfWriter.h"
 
 namespace bp::app {
 
 class TfrmInput;
 class FileTransfer;
 class TfrmBusView;
+class TfrmDcfCompare;
 
 // The main window: owns all state (the session), lays out the controls and wires their handlers.
 // Handlers read the controls, call the core and write the controls back.
@@ -44,6 +48,12 @@ class TfrmBPX : public QWidget {
   std::function<QString(bool save)> chooseListFile;
   // The file of U (save = true) and D for the object named; empty when the user cancelled.
   std::function<QString(bool save, const QString& object)> chooseTransferFile;
+  // The DCF file to save (save = true) or open, asked with `caption`; empty: cancelled.
+  std::function<QString(bool save, const QString& caption)> chooseDcfFile;
+  // Whether a restore ends with "save": QMessageBox::Yes, No or Cancel.
+  std::function<int(const QString& question)> askRestoreSave;
+  // The compare table's CSV file, when set (tests); else the table asks.
+  std::function<QString()> chooseCompareCsvFile;
   // How the tree's context menu is shown.
   std::function<void(QMenu& menu, const QPoint& at)> runContextMenu;
 
@@ -140,6 +150,13 @@ class TfrmBPX : public QWidget {
   void addToUserSdoList(const od::ObjectEntry& entry);
   char decimalSeparator() const;
   TfrmBusView* busView() const noexcept { return m_busView; }
+  TfrmDcfCompare* lastCompare() const noexcept;  // the latest compare table, while open
+  // The node's configuration as a DCF (BusprobeDcf.cpp): read on the file transfer's worker.
+  void saveDcf();
+  void compareNodeWithDcf();
+  void compareNodeWithDefaults();
+  void compareDcfFiles();
+  void restoreFromDcf();
   QString captionOf(const od::ObjectEntry& entry) const;
 
  protected:
@@ -176,6 +193,13 @@ class TfrmBPX : public QWidget {
   void downloadFromFile(od::ObjectEntry& entry);
   void trackFileTransfer(FileTransfer* transfer);
   QString askTransferFile(bool save, const QString& object);
+  QString askDcfFile(bool save, const QString& caption);
+  void runNodeTask(const QString& what, sdo::TransferJob::Task task, std::function<void()> finished,
+                   bool cancellable = true);
+  void readNode(const QString& what, std::vector<dcf::ObjectKey> objects,
+                std::function<void(const std::vector<od::ReadOutcome>&)> finished);
+  void showDifferences(const QString& title, const QString& left, const QString& right,
+                       std::vector<dcf::Difference> differences);
   // True (after saying so in the "Error" box) while a file transfer holds the SDO client.
   bool refusedForFileTransfer();
   // The file name chooser of the list file buttons (save = true for the save dialog).
@@ -193,7 +217,8 @@ class TfrmBPX : public QWidget {
 
   engine::Session m_session;
   FileTransfer* m_fileTransfer = nullptr;
-  TfrmBusView* m_busView = nullptr;  // a child with a window of its own; deleted before the session  // the running file transfer's dialog; a child
+  TfrmBusView* m_busView = nullptr;
+  QPointer<TfrmDcfCompare> m_lastCompare;  // the latest compare table, while open  // a child with a window of its own; deleted before the session  // the running file transfer's dialog; a child
   std::uint32_t m_loadCount = 0;           // EDS loads so far: entries of an older load are gone
   std::vector<QTreeWidgetItem*> m_monitorItems;  // list item of each monitor row
   std::vector<std::size_t> m_changedRows;         // the monitor rows a tick rewrites

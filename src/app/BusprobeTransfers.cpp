@@ -135,21 +135,34 @@ QString TfrmBPX::askTransferFile(bool save, const QString& object) {
 void TfrmBPX::tvSDOContextMenu(const QPoint& pos) {
   QTreeWidgetItem* item = tvSDO->itemAt(pos);
   const od::ObjectEntry* entry = entryOf(item);
-  if (entry == nullptr || entry->subIndex < 0) return;
-  tvSDO->setCurrentItem(item);
   QMenu menu(tvSDO);
   menu.setObjectName(QStringLiteral("mnuObject"));
-  const std::pair<QString, QChar> commands[] = {
-      {QStringLiteral("&Read\tR"), u'R'},          {QStringLiteral("Read and &add to list\tA"), u'A'},
-      {QStringLiteral("&Write value...\tW"), u'W'}, {QStringLiteral("&Edit value...\tE"), u'E'},
-      {QStringLiteral("&Upload to file...\tU"), u'U'}, {QStringLiteral("&Download from file...\tD"), u'D'}};
-  for (const auto& [text, key] : commands) {
-    QAction* action = menu.addAction(text);
-    const bool reads = key == u'R' || key == u'A' || key == u'U';
-    action->setEnabled(reads ? entry->access != od::kWriteOnly : entry->access != od::kReadOnly);
-    connect(action, &QAction::triggered, this, [this, key] { tvSDOKeyPress(key); });
+  if (entry != nullptr && entry->subIndex >= 0) {
+    tvSDO->setCurrentItem(item);
+    const std::pair<QString, QChar> commands[] = {
+        {QStringLiteral("&Read\tR"), u'R'},          {QStringLiteral("Read and &add to list\tA"), u'A'},
+        {QStringLiteral("&Write value...\tW"), u'W'}, {QStringLiteral("&Edit value...\tE"), u'E'},
+        {QStringLiteral("&Upload to file...\tU"), u'U'}, {QStringLiteral("&Download from file...\tD"), u'D'}};
+    for (const auto& [text, key] : commands) {
+      QAction* action = menu.addAction(text);
+      const bool reads = key == u'R' || key == u'A' || key == u'U';
+      action->setEnabled(reads ? entry->access != od::kWriteOnly : entry->access != od::kReadOnly);
+      connect(action, &QAction::triggered, this, [this, key] { tvSDOKeyPress(key); });
+    }
+    menu.addSeparator();
   }
-  menu.addSeparator();
+  QMenu* node = menu.addMenu(QStringLiteral("&Node configuration (DCF)"));
+  node->setObjectName(QStringLiteral("mnuDcf"));
+  const std::pair<QString, void (TfrmBPX::*)()> dcfCommands[] = {
+      {QStringLiteral("&Save as DCF..."), &TfrmBPX::saveDcf},
+      {QStringLiteral("&Compare with DCF..."), &TfrmBPX::compareNodeWithDcf},
+      {QStringLiteral("Compare with the EDS &defaults"), &TfrmBPX::compareNodeWithDefaults},
+      {QStringLiteral("Compare &two DCF files..."), &TfrmBPX::compareDcfFiles},
+      {QStringLiteral("&Restore from DCF..."), &TfrmBPX::restoreFromDcf}};
+  for (const auto& [text, command] : dcfCommands)
+    connect(node->addAction(text), &QAction::triggered, this, [this, command] {
+      guarded(MessageKind::Error, [this, command] { (this->*command)(); });
+    });
   connect(menu.addAction(QStringLiteral("&Bus view\tF2")), &QAction::triggered, this, &TfrmBPX::openBusView);
   runContextMenu(menu, tvSDO->viewport()->mapToGlobal(pos));
 }

@@ -25,14 +25,19 @@ class FileTransfer : public QObject {
   using Finished = std::function<void(std::string bytes)>;
 
   // The job must have been started; it must outlive this object.
-  FileTransfer(QWidget* parent, sdo::TransferJob& job, const QString& what, Finished finished);
+  // `unit` names what done() and total() count ("bytes", or "objects" for a task's steps).
+  FileTransfer(QWidget* parent, sdo::TransferJob& job, const QString& what, Finished finished,
+               const QString& unit = QStringLiteral("bytes"));
   ~FileTransfer() override;
 
   QProgressDialog* dialog() const noexcept { return m_dialog; }
+  // For a job that cannot be cancelled: the dialog has no Cancel button.
+  void withoutCancel();
 
   // "12,288 of 65,536 bytes, 24.0 KiB/s"; without a total "12,288 bytes, ..."; the rate once a
   // tenth of a second has passed.
-  static QString progressText(std::uint64_t done, std::uint64_t total, double seconds);
+  static QString progressText(std::uint64_t done, std::uint64_t total, double seconds,
+                              const QString& unit = QStringLiteral("bytes"));
 
  signals:
   // After `finished` ran (or the failure was shown); the owner may release this object then.
@@ -43,6 +48,7 @@ class FileTransfer : public QObject {
 
   sdo::TransferJob& m_job;
   QString m_what;
+  QString m_unit;
   QProgressDialog* m_dialog;
   QTimer m_timer;
   Finished m_finished;

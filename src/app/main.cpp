@@ -5,21 +5,21 @@
 
 #include "app/BusprobeApplication.h"
 #include "app/BusprobeMain.h"
-#include "app/Channel.h"
 #include "app/Messages.h"
-#include "app/Options.h"
 #include "app/QuitOnSignal.h"
 #include "app/frmInput1.h"
+#include "channel/Channel.h"
+#include "channel/Options.h"
 
 int main(int argc, char* argv[]) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  const bp::app::Options options = bp::app::parseOptions(args);
+  const bp::channel::Options options = bp::channel::parseOptions(args);
   if (!options.error.empty()) {
-    std::fprintf(stderr, "busprobe: %s\n\n%s", options.error.c_str(), bp::app::usageText().c_str());
+    std::fprintf(stderr, "busprobe: %s\n\n%s", options.error.c_str(), bp::channel::usageText().c_str());
     return 2;
   }
   if (options.help) {
-    std::fputs(bp::app::usageText().c_str(), stdout);
+    std::fputs(bp::channel::usageText().c_str(), stdout);
     return 0;
   }
   if (options.version) {
@@ -30,7 +30,7 @@ int main(int argc, char* argv[]) {
   bp::app::BusprobeApplication app(argc, argv);
   bp::app::quitOnTerminationSignals();
   try {
-    bp::app::Channel channel = bp::app::openChannel(options);
+    bp::channel::Channel channel = bp::channel::openChannel(options);
     bp::app::TfrmBPX frmBPX(std::move(channel.driver));
     bp::app::TfrmInput frmInput(&frmBPX);
     frmBPX.setInputDialog(&frmInput);

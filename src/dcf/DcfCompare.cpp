@@ -64,6 +64,7 @@ std::vector<Difference> compareValues(const od::ObjectDictionary& left, const od
 std::vector<Difference> compareWithDefaults(const od::ObjectDictionary& dictionary, char sep) {
   std::vector<Difference> out;
   forEachValue(dictionary, [&](const od::ObjectEntry& e) {
+    if (e.access == od::kReadOnly) return;  // states and measurements, no configuration
     const std::string value = od::entryBytes(e);
     const std::string standard = defaultBytes(e);
     if (value != standard) out.push_back(differenceOf(e, textOf(e, value, sep), textOf(e, standard, sep)));

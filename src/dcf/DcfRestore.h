@@ -27,7 +27,8 @@ struct Difference {
 // on one side are listed with "" there); in list order. Values compare by their bytes.
 std::vector<Difference> compareValues(const od::ObjectDictionary& left, const od::ObjectDictionary& right,
                                       char decimalSep);
-// The objects whose value differs from their EDS default.
+// The writable objects whose value differs from their EDS default (read-only ones hold states and
+// measurements, not configuration).
 std::vector<Difference> compareWithDefaults(const od::ObjectDictionary& dictionary, char decimalSep);
 // "Index;Sub;Name;Left;Right" lines (',' as field separator when the decimal separator is '.'),
 // fields quoted as CSV needs.

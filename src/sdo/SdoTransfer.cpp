@@ -21,18 +21,24 @@ constexpr auto kNap = std::chrono::microseconds(50);
 // Holds the client's claim for one transfer and routes the answers to the frame queue.
 class SdoTransfer::Claim {
  public:
-  explicit Claim(SdoTransfer& t) : m_client(t.m_client) {
-    if (!t.m_claimAdopted && !m_client.tryClaim()) throw Error("An SDO file transfer is running");
-    t.m_claimAdopted = false;  // released below; a second call claims afresh
-    m_client.routeToQueue(true);
+  explicit Claim(SdoTransfer& t) : m_transfer(t) {
+    if (!t.m_claimAdopted && !t.m_client.tryClaim()) throw Error("An SDO file transfer is running");
+    t.m_claimAdopted = t.m_holdClaim;  // held: the next call finds it ours; else released below
+    t.m_client.routeToQueue(true);
   }
-  ~Claim() { m_client.release(); }
+  ~Claim() {
+    if (!m_transfer.m_holdClaim) m_transfer.m_client.release();
+  }
   Claim(const Claim&) = delete;
   Claim& operator=(const Claim&) = delete;
 
  private:
-  SdoClient& m_client;
+  SdoTransfer& m_transfer;
 };
+
+SdoTransfer::~SdoTransfer() {
+  if (m_holdClaim && m_claimAdopted) m_client.release();
+}
 
 std::string SdoTransfer::upload(std::uint16_t index, std::uint8_t subIndex) {
   Claim claim(*this);

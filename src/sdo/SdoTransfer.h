@@ -48,6 +48,13 @@ class SdoTransfer {
   // The claim was taken by TransferJob on the window thread; this transfer releases it. Without
   // it, upload and download claim the client themselves, which only the window thread may do.
   void adoptClaim() noexcept { m_claimAdopted = true; }
+  // A sequence of transfers on one claim: the claim (adopted, or taken by the first transfer) stays
+  // with this object through every upload and download and is released when it goes, so no R/A/W
+  // comes between two of them.
+  void holdClaim() noexcept { m_holdClaim = true; }
+  ~SdoTransfer();
+  SdoTransfer(const SdoTransfer&) = delete;
+  SdoTransfer& operator=(const SdoTransfer&) = delete;
 
   std::string upload(std::uint16_t index, std::uint8_t subIndex);
   void download(std::uint16_t index, std::uint8_t subIndex, std::string_view bytes);
@@ -85,6 +92,7 @@ class SdoTransfer {
   SdoClient& m_client;
   TransferOptions m_options;
   bool m_claimAdopted = false;
+  bool m_holdClaim = false;
   std::uint16_t m_index = 0;
   std::uint8_t m_subIndex = 0;
 };

@@ -42,6 +42,33 @@ bool TransferJob::startDownload(std::uint16_t index, std::uint8_t subIndex, std:
   return true;
 }
 
+bool TransferJob::startTask(Task task, TransferOptions options, bool cancellable) {
+  if (!start(options)) return false;
+  if (!cancellable) options.cancel = nullptr;
+  m_bytes.clear();
+  m_thread = std::thread([this, t = std::move(task), o = std::move(options)]() mutable { runTask(t, std::move(o)); });
+  return true;
+}
+
+// The worker thread: runs the task's transfers on the claim taken by start().
+void TransferJob::runTask(const Task& task, TransferOptions options) {
+  const Step step = [this](std::size_t done, std::size_t total) {
+    m_done.store(done, std::memory_order_relaxed);
+    m_total.store(total, std::memory_order_relaxed);
+  };
+  options.progress = {};
+  SdoTransfer transfer(m_client, std::move(options));
+  transfer.adoptClaim();
+  transfer.holdClaim();
+  try {
+    m_bytes = task(transfer, step);
+  } catch (const std::exception& e) {
+    m_error = e.what();
+    m_failed = true;
+  }
+  m_finished.store(true, std::memory_order_release);
+}
+
 // The worker thread: runs the transfer with the claim taken by start().
 void TransferJob::run(std::uint16_t index, std::uint8_t subIndex, bool upload, TransferOptions options) {
   auto userProgress = std::move(options.progress);

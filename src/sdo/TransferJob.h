@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -25,7 +26,18 @@ class TransferJob {
   bool startUpload(std::uint16_t index, std::uint8_t subIndex, TransferOptions options);
   bool startDownload(std::uint16_t index, std::uint8_t subIndex, std::string bytes, TransferOptions options);
 
+  // A sequence of transfers: `task` runs on the worker with a transfer that holds the claim for
+  // all of them (options.cancel set to the job's flag), reports its steps through `step(done,
+  // total)` (done() and total() then count steps), and returns take()'s result; what it throws is
+  // take()'s error.
+  using Step = std::function<void(std::size_t done, std::size_t total)>;
+  using Task = std::function<std::string(SdoTransfer& transfer, const Step& step)>;
+  // Without `cancellable`, cancel() does not reach its transfers (a task that must finish what it
+  // began, such as enabling a PDO again).
+  bool startTask(Task task, TransferOptions options, bool cancellable = true);
+
   void cancel() noexcept { m_cancel.store(true, std::memory_order_release); }  // any thread
+  bool cancelled() const noexcept { return m_cancel.load(std::memory_order_acquire); }  // any thread
   std::size_t done() const noexcept { return m_done.load(std::memory_order_relaxed); }
   std::size_t total() const noexcept { return m_total.load(std::memory_order_relaxed); }  // 0: unknown
   bool finished() const noexcept { return m_finished.load(std::memory_order_acquire); }
@@ -37,6 +49,7 @@ class TransferJob {
  private:
   bool start(TransferOptions& options);
   void run(std::uint16_t index, std::uint8_t subIndex, bool upload, TransferOptions options);
+  void runTask(const Task& task, TransferOptions options);
 
   SdoClient& m_client;
   std::thread m_thread;

@@ -5,22 +5,12 @@
 
 #include "WindowFixture.h"
 #include "app/BusViewWindow.h"
-#include "app/Channel.h"
 #include "app/TraceModel.h"
+#include "channel/Channel.h"
 #include "sim/SimNode.h"
-#include "support/Wait.h"
 
 namespace bp::test {
 namespace {
-
-// Runs the window thread's events until `done` holds (at most 5 s); true when it held.
-template <class Pred>
-bool eventually(Pred&& done) {
-  return waitUntil([&] {
-    QTest::qWait(10);
-    return done();
-  }, std::chrono::milliseconds(5000), std::chrono::microseconds(0));
-}
 
 QStringList rowTexts(QTreeWidget* view, int row) {
   QStringList texts;
@@ -38,19 +28,6 @@ QTreeWidgetItem* pdoRow(app::TfrmBusView& v, const QString& name) {
 
 class BusView : public WindowTest {
  protected:
-  void withDemo(const std::function<void(app::TfrmBPX&, sim::SimNode&)>& run) {
-    ASSERT_TRUE(QFile::copy(QStringLiteral(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds"), path("drv17-ka.eds")));
-    app::Options options;
-    options.demo = true;
-    app::Channel channel = app::openChannel(options);
-    {
-      app::TfrmBPX w(std::move(channel.driver));
-      w.show();
-      channel.startPeer();
-      run(w, *channel.demoNode);
-    }
-    channel.stopPeer();
-  }
   static void writeU16(sim::SimNode& node, std::uint16_t index, std::uint16_t value) {
     const std::uint8_t bytes[] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
     ASSERT_EQ(node.writeValue(index, 0, bytes), 0u);
@@ -58,7 +35,7 @@ class BusView : public WindowTest {
 };
 
 TEST_F(BusView, ShowsNodeStatesALostNodeEmergenciesAndPdoValuesByName) {
-  withDemo([this](app::TfrmBPX& w, sim::SimNode& node) {
+  withDemoWindow([this](app::TfrmBPX& w, sim::SimNode& node) {
     // F2 opens it; the main window keeps its controls where they were.
     const QRect monitor = w.lvReceived->geometry();
     w.activateWindow();
@@ -119,7 +96,7 @@ TEST_F(BusView, OpensALogWithoutABusFiltersItAndRecordsTheLiveBus) {
             "not a frame\n"
             "(1700000000.003000) can0 085#1023010000000000\n");
   log.close();
-  withDemo([this](app::TfrmBPX& w, sim::SimNode&) {
+  withDemoWindow([this](app::TfrmBPX& w, sim::SimNode&) {
     w.openBusView();
     app::TfrmBusView& v = *w.busView();
     ASSERT_TRUE(v.openLog(path("run.log")));
@@ -131,6 +108,15 @@ TEST_F(BusView, OpensALogWithoutABusFiltersItAndRecordsTheLiveBus) {
     EXPECT_TRUE(messages[0].text.contains("line 4")) << messages[0].text.toStdString();
     EXPECT_EQ(rowTexts(v.lvNodes, 0).mid(0, 2), QStringList({"5", "Boot-up"}));
     EXPECT_EQ(v.lvEmcy->topLevelItemCount(), 1);
+
+    // TPDO1 of 5 bytes: the status word fits, the position (4 bytes at byte 2) does not.
+    EXPECT_EQ(pdoRow(v, "Statusword")->text(3), "39 (0x27)");
+    EXPECT_EQ(pdoRow(v, "Position actual value")->text(3), "not in the frame");
+    pdoRow(v, "Statusword")->setCheckState(0, Qt::Checked);  // plotted from the log read already
+    const busview::PlotData& plots = v.model().plots();
+    ASSERT_EQ(plots.seriesCount(), 1u);
+    ASSERT_EQ(plots.samples(plots.series()[0]).size(), 1u);
+    EXPECT_EQ(plots.samples(plots.series()[0])[0].value, 39.0);
 
     v.edTraceId->setText("85");  // hex, as the list shows identifiers
     v.traceFilterChange();

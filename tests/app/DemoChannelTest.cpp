@@ -4,7 +4,7 @@
 #include <QMenu>
 
 #include "WindowFixture.h"
-#include "app/Channel.h"
+#include "channel/Channel.h"
 
 namespace bp::test {
 namespace {
@@ -13,18 +13,7 @@ class DemoChannel : public WindowTest {
  protected:
   // The window on the demo bus with the node booted; `run` gets the window.
   void withDemoWindow(const std::function<void(app::TfrmBPX&)>& run) {
-    ASSERT_TRUE(QFile::copy(QStringLiteral(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds"), path("drv17-ka.eds")));
-    app::Options options;
-    options.demo = true;
-    app::Channel channel = app::openChannel(options);
-    {
-      app::TfrmBPX w(std::move(channel.driver));
-      app::TfrmInput dialog(&w);
-      w.setInputDialog(&dialog);
-      channel.startPeer();
-      run(w);
-    }
-    channel.stopPeer();
+    WindowTest::withDemoWindow([&](app::TfrmBPX& w, sim::SimNode&) { run(w); });
   }
   // Selects the object node whose caption starts with `prefix` (a sub-object when `sub` is set).
   static QTreeWidgetItem* select(app::TfrmBPX& w, const QString& prefix, const QString& sub = {}) {
@@ -128,7 +117,8 @@ TEST_F(DemoChannel, EditWritesAnyTypeAndFilesGoBothWaysByBlockTransfer) {
     EXPECT_EQ(firstMessage(), "");
     EXPECT_TRUE(w.tvSDO->currentItem()->text(0).contains("5000")) << w.tvSDO->currentItem()->text(0).toStdString();
 
-    // The context menu offers the six commands with their keys.
+    // The context menu offers the six commands with their keys, then the node's configuration and
+    // the Bus view.
     QStringList shown;
     w.runContextMenu = [&](QMenu& menu, const QPoint&) {
       for (QAction* a : menu.actions()) shown << a->text();
@@ -138,7 +128,8 @@ TEST_F(DemoChannel, EditWritesAnyTypeAndFilesGoBothWaysByBlockTransfer) {
     w.tvSDO->scrollToItem(w.tvSDO->currentItem());
     w.tvSDOContextMenu(w.tvSDO->visualItemRect(w.tvSDO->currentItem()).center());
     EXPECT_EQ(shown, (QStringList{"&Read\tR", "Read and &add to list\tA", "&Write value...\tW", "&Edit value...\tE",
-                                  "&Upload to file...\tU", "&Download from file...\tD"}));
+                                  "&Upload to file...\tU", "&Download from file...\tD", "",
+                                  "&Node configuration (DCF)", "&Bus view\tF2"}));
   });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,7 +12,10 @@
 #include "app/BusprobeMain.h"
 #include "app/Messages.h"
 #include "app/frmInput1.h"
+#include "channel/Channel.h"
+#include "sim/SimNode.h"
 #include "support/FakeDriver.h"
+#include "support/Wait.h"
 
 namespace bp::test {
 
@@ -21,6 +25,15 @@ inline QTreeWidgetItem* findNode(QTreeWidget* tree, const QString& prefix) {
     for (int o = 0; o < tree->topLevelItem(c)->childCount(); ++o)
       if (tree->topLevelItem(c)->child(o)->text(0).startsWith(prefix)) return tree->topLevelItem(c)->child(o);
   return nullptr;
+}
+
+// Runs the window thread's events until `done` holds (at most 5 s); true when it held.
+template <class Pred>
+bool eventually(Pred&& done) {
+  return waitUntil([&] {
+    QTest::qWait(10);
+    return done();
+  }, std::chrono::milliseconds(5000), std::chrono::microseconds(0));
 }
 
 struct ShownMessage {
@@ -66,6 +79,24 @@ class WindowTest : public ::testing::Test {
   }
 
   QString path(const QString& name) const { return m_dir.filePath(name); }
+
+  // The window on the demo bus, shown, with the sample EDS and the node booted; `run` gets the
+  // window and the simulated node.
+  void withDemoWindow(const std::function<void(app::TfrmBPX&, sim::SimNode&)>& run) {
+    ASSERT_TRUE(QFile::copy(QStringLiteral(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds"), path("drv17-ka.eds")));
+    channel::Options options;
+    options.demo = true;
+    channel::Channel channel = channel::openChannel(options);
+    {
+      app::TfrmBPX w(std::move(channel.driver));
+      app::TfrmInput dialog(&w);
+      w.setInputDialog(&dialog);
+      w.show();
+      channel.startPeer();
+      run(w, *channel.demoNode);
+    }
+    channel.stopPeer();
+  }
 
   std::unique_ptr<app::TfrmBPX> window;
   std::unique_ptr<app::TfrmInput> input;

@@ -2,17 +2,18 @@
 #include <functional>
 #include <memory>
 
-#include "app/Options.h"
 #include "can/CanDriver.h"
+#include "channel/Options.h"
 
 namespace bp::sim {
 class SimNode;
 }
 
-namespace bp::app {
+namespace bp::channel {
 
-// The driver the window uses, chosen by the options, and for the demo the simulated node on the
-// other end of the virtual bus (started once the window is up, so its boot-up is seen).
+// The driver of the window and of busprobe-cli, chosen by the options, and for the demo the
+// simulated node on the other end of the virtual bus (started once the program listens, so its
+// boot-up is seen).
 struct Channel {
   std::unique_ptr<can::CanDriver> driver;
   std::function<void()> startPeer = [] {};
@@ -23,4 +24,4 @@ struct Channel {
 
 Channel openChannel(const Options& options);
 
-}  // namespace bp::app
+}  // namespace bp::channel

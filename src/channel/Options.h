@@ -2,10 +2,11 @@
 #include <string>
 #include <vector>
 
-namespace bp::app {
+namespace bp::channel {
 
-// Command-line options of the program. Without any, the first SocketCAN interface that is up is
-// used (can* before vcan*).
+// Command-line options of the window (busprobe); busprobe-cli checks its --demo and --channel with
+// parseOptions too. Without any, the first SocketCAN interface that is up is used (can* before
+// vcan*).
 struct Options {
   bool demo = false;       // --demo: the in-process virtual bus with a simulated node 5
   std::string channel;     // --channel NAME
@@ -17,4 +18,4 @@ struct Options {
 Options parseOptions(const std::vector<std::string>& args);
 std::string usageText();
 
-}  // namespace bp::app
+}  // namespace bp::channel

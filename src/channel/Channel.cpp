@@ -1,4 +1,4 @@
-#include "app/Channel.h"
+#include "channel/Channel.h"
 
 #include "can/drivers/NoAdapterDriver.h"
 #include "can/drivers/VirtualBus.h"
@@ -10,7 +10,7 @@
 #include "can/drivers/PcanUsbDriver.h"
 #endif
 
-namespace bp::app {
+namespace bp::channel {
 
 namespace {
 
@@ -65,4 +65,4 @@ Channel openChannel(const Options& options) {
   return channel;
 }
 
-}  // namespace bp::app
+}  // namespace bp::channel

@@ -1,6 +1,6 @@
-#include "app/Options.h"
+#include "channel/Options.h"
 
-namespace bp::app {
+namespace bp::channel {
 
 Options parseOptions(const std::vector<std::string>& args) {
   Options options;
@@ -50,4 +50,4 @@ std::string usageText() {
          "SDOList.bin in the current directory.\n";
 }
 
-}  // namespace bp::app
+}  // namespace bp::channel

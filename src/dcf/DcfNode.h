@@ -1,0 +1,38 @@
+#pragma once
+// Reading a node's objects for a DCF or a comparison, through one SDO transfer. No Qt.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "dcf/DcfRestore.h"
+#include "od/DcfWriter.h"
+#include "sdo/SdoTransfer.h"
+
+namespace bp::dcf {
+
+// After this many failures in a row the node is taken for gone and the reading stops.
+inline constexpr int kMaxFailuresInARow = 5;
+
+// Reads and writes through `transfer` (a sequence on one claim: sdo::TransferJob::startTask).
+NodeAccess accessThrough(sdo::SdoTransfer& transfer);
+
+// The objects of the dictionary a DCF keeps a value of (readable; not DOMAIN, whose values a
+// DCF does not hold), in list order.
+std::vector<ObjectKey> readableObjects(const od::ObjectDictionary& dictionary);
+
+// Reads each object, keeping the value or the failure's text; `step(done, total)` after each one,
+// `cancelled()` before each. Throws bp::Error when cancelled or when kMaxFailuresInARow failed
+// in a row ("Reading stopped: 5 objects in a row could not be read; the last: <message>").
+std::vector<od::ReadOutcome> readObjects(std::span<const ObjectKey> objects, const NodeAccess& node,
+                                         const std::function<void(std::size_t, std::size_t)>& step,
+                                         const std::function<bool()>& cancelled);
+
+// Stores the values read into `dictionary`; the failed reads are differences of their own (below):
+// the value of `left` left and "(<message>)" right.
+void storeOutcomes(od::ObjectDictionary& dictionary, std::span<const od::ReadOutcome> outcomes);
+std::vector<Difference> failedReads(const od::ObjectDictionary& left, std::span<const od::ReadOutcome> outcomes,
+                                    char decimalSep);
+
+}  // namespace bp::dcf

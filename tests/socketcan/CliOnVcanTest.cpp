@@ -1,0 +1,100 @@
+// busprobe-cli on vcan0: against busprobe-node (node 5) and CANopenNode's demo device (node 4, with
+// its gateway canopend as node 1 and cocomm's reading as the second opinion).
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "socketcan/VcanSession.h"
+
+namespace bp::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+ProgramResult cli(std::vector<std::string> args) {
+  args.insert(args.begin(), {BUSPROBE_CLI_PROGRAM, "--channel", kVcan});
+  return runProgram(args, 60s);
+}
+
+class CliOnNodeProgram : public VcanSession {
+ protected:
+  void SetUp() override {
+    if (!NodeProgramProcess::built()) GTEST_SKIP() << "no busprobe-node at " BUSPROBE_NODE_PROGRAM;
+    VcanSession::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(node.start());
+    ASSERT_TRUE(waitForStored("705#00")) << "boot-up of the node";
+  }
+  void TearDown() override {
+    node.stop();
+    VcanSession::TearDown();
+  }
+  NodeProgramProcess node;
+};
+
+TEST_F(CliOnNodeProgram, ReadsWritesAndFindsTheNode) {
+  // Waits long enough for an emulated machine (canvm); nothing here depends on the time.
+  ProgramResult r = cli({"--eds", BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds", "--timeout", "2000", "read", "0x1000",
+                         "write", "0x2000:1", "4321", "read", "0x2000:1", "read", "0x2300"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output,
+            "0x1000:00 Device type = 131474 (0x20192)\n"
+            "0x2000:01 Continuous current (mA) = 4321 (0x10E1)\n"
+            "0x2000:01 Continuous current (mA) = 4321 (0x10E1)\n"
+            "0x2300:00 Encoder zero offset = -1250 (0xFFFFFB1E)\n");
+  EXPECT_EQ(read(0x2000, 1).value, 4321) << "the window's engine reads what the program wrote";
+  r = cli({"--timeout", "100", "scan", "--seconds", "0.1"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "node 5: device type = 131474 (0x20192)\n");
+}
+
+constexpr const char* kGatewaySocket = "/dev/shm/busprobe-cli-gateway";
+
+std::string peerProgram(const char* name) {
+  const char* dir = std::getenv("BUSPROBE_PEER_DIR");
+  return dir == nullptr ? std::string() : findProgram({(std::string(dir) + "/" + name).c_str()});
+}
+
+class CliOnPeerDevice : public VcanSession {
+ protected:
+  void SetUp() override {
+    if (peerProgram("demoLinuxDevice").empty() || peerProgram("canopend").empty())
+      GTEST_SKIP() << "no CANopenNode programs in $BUSPROBE_PEER_DIR";
+    VcanSession::SetUp();
+    if (HasFatalFailure()) return;
+    const std::string store = ::testing::TempDir() + "cli-peer-store-";
+    device = std::make_unique<ChildProcess>(
+        std::vector<std::string>{peerProgram("demoLinuxDevice"), kVcan, "-i", "4", "-s", store});
+    gateway = std::make_unique<ChildProcess>(std::vector<std::string>{peerProgram("canopend"), kVcan, "-i", "1", "-s",
+                                                                      store + "gateway-", "-c",
+                                                                      std::string("local-") + kGatewaySocket});
+    ASSERT_TRUE(waitForStored("704#00")) << "boot-up of the device: " << device->output();
+  }
+
+  std::string cocommRead(const char* what) {
+    const ProgramResult r =
+        runProgram({peerProgram("cocomm"), "-s", kGatewaySocket, "-o", "data", std::string("4 read ") + what}, 10s);
+    EXPECT_EQ(r.status, 0) << r.output;
+    return r.output;
+  }
+
+  std::unique_ptr<ChildProcess> device;
+  std::unique_ptr<ChildProcess> gateway;
+};
+
+TEST_F(CliOnPeerDevice, WritesWhatCocommReadsAndScanFindsBothDevices) {
+  ProgramResult r = cli({"--node", "4", "--timeout", "2000", "write", "0x2120:1", "i64", "-5000000000123", "write",
+                         "0x2121:1", "vs", "cli", "read", "0x2120:1", "i64"});
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.substr(r.output.rfind("0x2120:01")), "0x2120:01 = -5000000000123 (0xFFFFFB73D8C6AF85)\n");
+  EXPECT_EQ(cocommRead("0x2120 1 i64"), "-5000000000123");
+  EXPECT_EQ(cocommRead("0x2121 1 vs"), "\"cli\"");  // a 4-byte buffer on the device
+
+  r = cli({"--timeout", "100", "scan", "--seconds", "0.1"});
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.rfind("node 1: device type = ", 0), 0u) << r.output;
+  EXPECT_NE(r.output.find("\nnode 4: device type = "), std::string::npos) << r.output;
+}
+
+}  // namespace
+}  // namespace bp::test
