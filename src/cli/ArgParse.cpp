@@ -1,5 +1,7 @@
 #include "cli/ArgParse.h"
 
+#include <algorithm>
+
 #include <cctype>
 
 #include "canopen/Identifiers.h"
@@ -55,6 +57,7 @@ class CommandReader {
     if (word == "nmt") return nmt();
     if (word == "scan") return scanOrDump(CommandKind::Scan);
     if (word == "dump") return scanOrDump(CommandKind::Dump);
+    if (word == "dcf-save" || word == "dcf-diff" || word == "dcf-restore") return dcf(word);
     throw UsageError("unknown command " + quoted(word));
   }
 
@@ -107,6 +110,20 @@ class CommandReader {
 
   Command nmt();
   Command scanOrDump(CommandKind kind);
+
+  // dcf-save FILE, dcf-diff A [B] (B: a word that is no command), dcf-restore FILE [--save].
+  Command dcf(const std::string& word) {
+    static constexpr std::string_view kCommands[] = {"read", "write", "upload", "download", "run", "nmt",
+                                                     "scan", "dump", "dcf-save", "dcf-diff", "dcf-restore"};
+    const bool save = word == "dcf-save", diff = word == "dcf-diff";
+    m_command.kind = save ? CommandKind::DcfSave : diff ? CommandKind::DcfDiff : CommandKind::DcfRestore;
+    m_command.file = take(save ? "dcf-save FILE" : diff ? "dcf-diff A [B]" : "dcf-restore FILE [--save]");
+    const std::string* next = peek();
+    if (diff && next != nullptr && std::find(std::begin(kCommands), std::end(kCommands), *next) == std::end(kCommands))
+      m_command.otherFile = take("");
+    if (!save && !diff) m_command.save = takeIf("--save");
+    return m_command;
+  }
 
   const std::vector<std::string>& m_words;
   std::size_t& m_at;

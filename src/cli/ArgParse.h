@@ -25,7 +25,7 @@ std::vector<std::string> splitScriptLine(std::string_view line);
 ObjectAddress parseObject(std::string_view text);                      // INDEX[:SUB]: INDEX hex, SUB decimal or 0x hex
 std::int32_t parseNodeId(std::string_view text, std::int32_t lowest);  // lowest..127
 
-// The --help text (the man page is made from it) and the --version line.
+// The --help text (packaging/man/busprobe-cli.1 follows it) and the --version line.
 std::string helpText();
 std::string versionText();
 

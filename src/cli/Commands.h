@@ -22,7 +22,7 @@ class UsageError : public bp::Error {
   using bp::Error::Error;
 };
 
-enum class CommandKind : std::uint8_t { Read, Write, Upload, Download, Run, Nmt, Scan, Dump };
+enum class CommandKind : std::uint8_t { Read, Write, Upload, Download, Run, Nmt, Scan, Dump, DcfSave, DcfDiff, DcfRestore };
 
 struct ObjectAddress {
   std::uint16_t index = 0;
@@ -36,7 +36,9 @@ struct Command {
   ObjectAddress object;                 // read, write, upload, download
   std::optional<std::int8_t> dataType;  // read, write: the TYPE given (od::DataType code)
   std::string value;                    // write
-  std::string file;                     // upload, download, run
+  std::string file;                     // upload, download, run, dcf-save, dcf-diff A, dcf-restore
+  std::string otherFile;                // dcf-diff B; empty: the node now
+  bool save = false;                    // dcf-restore --save
   std::uint8_t nmtCommand = 0;          // nmt: canopen::kNmt... command specifier
   std::optional<std::int32_t> node;     // nmt: NODE (0: all); none: --node
   std::optional<double> seconds;        // scan, dump

@@ -54,6 +54,14 @@ Commands:
                    print the frames on the bus as candump -l lines, for S seconds, until N
                    frames, or until interrupted (Ctrl-C ends it with status 0; the commands
                    after it do not run); --decode adds what each frame means
+  dcf-save FILE    read every readable object of the EDS file (--eds; the demo node's own
+                   with --demo) from the node and write them as a DCF (ParameterValue)
+  dcf-diff A [B]   the objects whose values differ between DCF files A and B, or between A
+                   and the node now; exit status 1 when any differ
+  dcf-restore FILE [--save]
+                   write the DCF's values into the node, each PDO disabled while it is
+                   remapped and enabled again as it was; --save stores them (0x1010 sub 1);
+                   every value is read back: exit status 1 when a write failed or any differ
 
 INDEX is hexadecimal (0x optional); SUB is decimal, or hexadecimal after 0x (default 0).
 TYPE is one of u8 u16 u32 u64 (unsigned), i8 i16 i32 i64 (signed), r32 r64 (real),
@@ -78,6 +86,8 @@ Examples:
   busprobe-cli --channel can0 --node 12 --eds drive.eds --json read 0x6041 nmt start
   busprobe-cli --channel can0 scan --seconds 2
   busprobe-cli --channel can0 dump --frames 100 --decode
+  busprobe-cli --channel can0 --eds drive.eds dcf-save old.dcf
+  busprobe-cli --channel can0 dcf-restore old.dcf --save
 )";
 
 }  // namespace

@@ -54,6 +54,8 @@ void prepare(PreparedCommand& p, const od::ObjectDictionary& dictionary) {
     p.bytes.assign(bytes.begin(), bytes.end());
   } else if (c.kind == CommandKind::Run) {
     prepareList(p);
+  } else if (c.kind == CommandKind::DcfSave && dictionary.empty()) {
+    throw UsageError("no EDS file: give the node's with --eds FILE");
   }
 }
 
@@ -103,6 +105,12 @@ bool Runner::execute(PreparedCommand& p) {
       return scan(p.command);
     case CommandKind::Dump:
       return dump(p.command);
+    case CommandKind::DcfSave:
+      return dcfSave(p.command);
+    case CommandKind::DcfDiff:
+      return dcfDiff(p.command);
+    case CommandKind::DcfRestore:
+      return dcfRestore(p.command);
   }
   return false;
 }

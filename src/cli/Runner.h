@@ -6,6 +6,8 @@
 
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#include "dcf/DcfRestore.h"
+#include "sdo/SdoTransfer.h"
 #include "engine/Session.h"
 #include "od/ObjectEntry.h"
 #include "usersdo/UserSdoList.h"
@@ -50,6 +52,11 @@ class Runner {
   bool nmt(const Command& c);
   bool scan(const Command& c);
   bool dump(const Command& c);
+  // The node's configuration as a DCF (DcfCommands.cpp).
+  bool dcfSave(const Command& c);
+  bool dcfDiff(const Command& c);
+  bool dcfRestore(const Command& c);
+  bool showDifferences(const Command& c, const std::vector<dcf::Difference>& differences);
 
   std::string upload(const od::ObjectEntry& entry, std::uint32_t timeoutMs, bool block);
   void download(const od::ObjectEntry& entry, std::string_view bytes, std::uint32_t timeoutMs, bool block);
@@ -63,6 +70,10 @@ class Runner {
   const Invocation& m_invocation;
   const Printer& m_printer;
   std::string m_iface;
+  std::string m_edsText;  // the EDS the dictionary came from (dcf-save)
+
+ public:
+  void setEdsText(std::string text) { m_edsText = std::move(text); }
 };
 
 }  // namespace bp::cli

@@ -59,6 +59,12 @@ int runOnBus(const Invocation& inv, bp::channel::Channel& channel, std::vector<P
   channel.startPeer();  // the demo node boots now, so a dump or scan may hear it
   const Printer printer(inv.json, stdout, stderr);
   Runner runner(session, inv, printer, inv.channel.empty() ? "can0" : inv.channel);
+  if (!inv.eds.empty()) {
+    const std::vector<std::uint8_t> eds = bp::fileio::readWholeFile(inv.eds);
+    runner.setEdsText({eds.begin(), eds.end()});
+  } else if (inv.demo) {
+    runner.setEdsText(std::string(bp::sim::demoEdsText()));
+  }
   int status = kExitOk;
   try {
     status = runner.run(commands);

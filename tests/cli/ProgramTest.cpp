@@ -141,6 +141,25 @@ TEST_F(CliProgram, ScanFindsTheDemoNodeWithItsDeviceType) {
   EXPECT_EQ(o.out, "node 5: device type = 131474 (0x20192), heard: Boot-up\n");
 }
 
+// Each call is a fresh demo node with its defaults: the saved DCF differs from it (exit 1) until
+// restored into it (exit 0); a DCF that is not there is an input error.
+TEST_F(CliProgram, DcfSavedDiffersFromAFreshNodeUntilRestored) {
+  Outcome o = cli({"--demo", "write", "0x1017", "u16", "300", "dcf-save", "n5.dcf", "dcf-diff", "n5.dcf"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(o.out.find("n5.dcf: ") != std::string::npos && o.out.ends_with("0 difference(s)\n")) << o.out;
+  EXPECT_NE(slurp(path("n5.dcf")).find("ParameterValue=0x12C"), std::string::npos);
+  o = cli({"--demo", "dcf-diff", "n5.dcf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.out.find("0x1017:00 Producer heartbeat time: 300 (0x12C) <> 0 (0x0)\n1 difference(s)"), std::string::npos)
+      << o.out;
+  o = cli({"--demo", "--json", "dcf-restore", "n5.dcf", "read", "0x1017"});
+  EXPECT_EQ(o.status, 0) << o.out;
+  EXPECT_NE(o.out.find("\"differences\":0"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("\"value\":\"300"), std::string::npos) << o.out;
+  EXPECT_EQ(cli({"--demo", "dcf-restore", "missing.dcf"}).status, 2);
+  EXPECT_EQ(cli({"dcf-save", "x.dcf"}).status, 2) << "no EDS file";
+}
+
 TEST_F(CliProgram, BadInputExitsTwoBeforeTheBusAndNoBusExitsThree) {
   put("short.bin", "abc");
   const struct {
