@@ -37,12 +37,16 @@ std::vector<od::ReadOutcome> readObjects(std::span<const ObjectKey> objects, con
       o.bytes = node.read(k.first, k.second);
       o.ok = true;
       inARow = 0;
-    } catch (const std::exception& e) {
+    } catch (const sdo::TimeoutError& e) {
       o.error = e.what();
       if (cancelled()) throw Error("Cancelled");
       if (++inARow == kMaxFailuresInARow)
-        throw Error("Reading stopped: " + std::to_string(kMaxFailuresInARow) +
-                    " objects in a row could not be read; the last: " + o.error);
+        throw Error("Reading stopped: the node did not answer " + std::to_string(kMaxFailuresInARow) +
+                    " times in a row; the last: " + o.error);
+    } catch (const std::exception& e) {
+      o.error = e.what();  // an abort: the node is there, the object is not readable
+      if (cancelled()) throw Error("Cancelled");
+      inARow = 0;
     }
     out.push_back(std::move(o));
     step(out.size(), objects.size());

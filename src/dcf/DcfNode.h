@@ -12,7 +12,8 @@
 
 namespace bp::dcf {
 
-// After this many failures in a row the node is taken for gone and the reading stops.
+// After this many time-outs in a row the node is taken for gone and the reading stops (an abort is
+// an answer: the object is listed as not read, and the reading goes on).
 inline constexpr int kMaxFailuresInARow = 5;
 
 // Reads and writes through `transfer` (a sequence on one claim: sdo::TransferJob::startTask).
@@ -23,8 +24,8 @@ NodeAccess accessThrough(sdo::SdoTransfer& transfer);
 std::vector<ObjectKey> readableObjects(const od::ObjectDictionary& dictionary);
 
 // Reads each object, keeping the value or the failure's text; `step(done, total)` after each one,
-// `cancelled()` before each. Throws bp::Error when cancelled or when kMaxFailuresInARow failed
-// in a row ("Reading stopped: 5 objects in a row could not be read; the last: <message>").
+// `cancelled()` before each. Throws bp::Error when cancelled or after kMaxFailuresInARow time-outs
+// in a row ("Reading stopped: the node did not answer 5 times in a row; the last: <message>").
 std::vector<od::ReadOutcome> readObjects(std::span<const ObjectKey> objects, const NodeAccess& node,
                                          const std::function<void(std::size_t, std::size_t)>& step,
                                          const std::function<bool()>& cancelled);

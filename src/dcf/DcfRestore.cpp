@@ -14,7 +14,9 @@ namespace bp::dcf {
 namespace {
 
 constexpr std::uint16_t kStoreParameters = 0x1010;
-constexpr std::uint16_t kRestoreDefaults = 0x1011;
+// Objects whose writes are commands, not settings: clearing the error history, storing, restoring
+// the defaults, starting or stopping the node's program.
+constexpr std::uint16_t kCommandObjects[] = {0x1003, kStoreParameters, 0x1011, 0x1F51};
 constexpr std::uint32_t kSaveSignature = 0x65766173;  // "save"
 constexpr std::uint16_t kMappingOffset = canopen::kRpdoMapping - canopen::kRpdoCommunication;
 
@@ -47,8 +49,8 @@ class Restorer {
   // The DCF's bytes of an object to write, or nothing for what is never written.
   std::optional<std::string> valueOf(ObjectKey k) {
     const od::ObjectEntry* e = m_dcf.find(k.first, k.second);
-    if (e == nullptr || e->access == od::kReadOnly || e->dataType == od::kDomain || k.first == kStoreParameters ||
-        k.first == kRestoreDefaults)
+    if (e == nullptr || e->access == od::kReadOnly || e->dataType == od::kDomain ||
+        std::find(std::begin(kCommandObjects), std::end(kCommandObjects), k.first) != std::end(kCommandObjects))
       return std::nullopt;
     std::string bytes = od::entryBytes(*e);
     if (bytes.empty() && od::fixedSize(e->dataType) != 0) return std::nullopt;

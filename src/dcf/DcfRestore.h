@@ -48,7 +48,7 @@ struct RestoreOptions {
 
 struct RestoreReport {
   int written = 0;
-  int skipped = 0;                  // read-only, DOMAIN, the store and restore commands
+  int skipped = 0;                  // read-only, DOMAIN, and the objects whose writes are commands
   std::vector<std::string> errors;  // "0x1600 sub 1: <message>", in order
   bool stopped = false;             // a failure ended it before every value was written
   std::vector<Difference> differences;  // read back after writing: the DCF's value left, the node's right
@@ -59,7 +59,9 @@ struct RestoreReport {
 // among them: its COB-ID disabled (bit 31) if it was enabled, the mapping count 0, the entries, the
 // count, the other communication values, then the COB-ID of the DCF. A PDO that was enabled is
 // enabled again (its COB-ID as read) whenever its remap fails, even when the restore stops there.
-// Then "save" when asked; then every written value read back and compared.
+// Read-only objects, DOMAINs and the objects whose writes are commands (0x1003 error history, 0x1010
+// store, 0x1011 restore defaults, 0x1F51 program control) are skipped. Then "save" when asked;
+// then every written value read back and compared.
 RestoreReport restore(const od::ObjectDictionary& dcf, std::span<const ObjectKey> objects, const NodeAccess& node,
                       const RestoreOptions& options, char decimalSep);
 

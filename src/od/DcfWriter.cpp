@@ -1,6 +1,8 @@
 #include "od/DcfWriter.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
@@ -194,6 +196,13 @@ std::optional<std::string> parameterValueText(std::int8_t dataType, std::string_
   ObjectEntry scratch;
   scratch.dataType = dataType;
   storeValueBytes(scratch, bytes, bytes.size());
+  if ((dataType == kReal32 || dataType == kReal64) && std::isfinite(scratch.realValue)) {
+    // The shortest text that reads back as the same number (the tree's 15 digits would not).
+    char buf[40];
+    const auto r = dataType == kReal32 ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(scratch.realValue))
+                                       : std::to_chars(buf, buf + sizeof buf, scratch.realValue);
+    return std::string(buf, r.ptr);
+  }
   std::string text = editText(scratch, '.');
   if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
   return text;

@@ -30,7 +30,8 @@ struct Commissioning {
 
 // The ParameterValue text of a value's bytes, as the EDS reader reads a DefaultValue back:
 // unsigned integers and BOOLEAN in hexadecimal ("0x80000185"), signed ones in decimal, reals in
-// their shortest exact form with '.', strings as they are, OCTET_STRING as hexadecimal pairs.
+// the shortest text that reads back as the same number ("0.30000000000000004", "1e+20"), strings
+// as they are, OCTET_STRING as hexadecimal pairs.
 // Nothing for a DOMAIN and for a string with a line break, which a line cannot hold.
 std::optional<std::string> parameterValueText(std::int8_t dataType, std::string_view bytes);
 

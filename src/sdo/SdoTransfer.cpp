@@ -173,7 +173,8 @@ can::CanFrame SdoTransfer::awaitFrame() {
     if (static_cast<std::uint32_t>(clock.tickMs() - t0) >= m_options.timeoutMs) {
       const auto name = m_options.objectName.empty() ? std::nullopt
                                                      : std::optional<std::string_view>(m_options.objectName);
-      giveUp(proto::kAbortTimedOut, timeoutText(name, m_index, m_subIndex));
+      sendAbort(proto::kAbortTimedOut);
+      throw TimeoutError(timeoutText(name, m_index, m_subIndex));
     }
     // The window thread spins as R/A/W do; a worker naps once an answer is not there at once, so
     // a file transfer does not hold a processor for its whole length.

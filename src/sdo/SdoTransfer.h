@@ -10,8 +10,15 @@
 #include "can/CanFrame.h"
 #include "sdo/SdoClient.h"
 #include "sdo/SdoProtocol.h"
+#include "util/Error.h"
 
 namespace bp::sdo {
+
+// The node did not answer in time (an abort is an answer: it throws bp::Error).
+class TimeoutError : public Error {
+ public:
+  using Error::Error;
+};
 
 // How a general transfer runs.
 struct TransferOptions {

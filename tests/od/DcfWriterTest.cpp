@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +12,7 @@
 #include "od/DcfWriter.h"
 #include "od/EdsReader.h"
 #include "od/ValueEncoding.h"
+#include "od/ValueText.h"
 
 namespace bp::od {
 namespace {
@@ -137,6 +139,15 @@ TEST(DcfWriter, ParameterValueTextsByType) {
   EXPECT_EQ(parameterValueText(kVisibleString, "two\nlines"), std::nullopt);
   EXPECT_EQ(parameterValueText(kOctetString, std::string("\x01\xAB", 2)), "01 AB");
   EXPECT_EQ(parameterValueText(kDomain, "abc"), std::nullopt);
+  // Reals in full: the tree's 15 digits would read back as another number.
+  const double sum = 0.1 + 0.2;
+  std::string real(8, '\0');
+  std::memcpy(real.data(), &sum, 8);
+  EXPECT_EQ(parameterValueText(kReal64, real), "0.30000000000000004");
+  ObjectEntry back;
+  back.dataType = kReal64;
+  ASSERT_TRUE(tryRealText(*parameterValueText(kReal64, real), '.', back.realValue));
+  EXPECT_EQ(back.realValue, sum);
 }
 
 }  // namespace

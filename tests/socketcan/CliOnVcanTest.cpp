@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "od/EdsReader.h"
 #include "socketcan/VcanSession.h"
 
 namespace bp::test {
@@ -94,6 +95,25 @@ TEST_F(CliOnPeerDevice, WritesWhatCocommReadsAndScanFindsBothDevices) {
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(r.output.rfind("node 1: device type = ", 0), 0u) << r.output;
   EXPECT_NE(r.output.find("\nnode 4: device type = "), std::string::npos) << r.output;
+}
+
+// The device's configuration saved as a DCF (which the EDS reader loads with the values read),
+// changed, restored (PDOs remapped in the safe order) and compared: nothing differs.
+TEST_F(CliOnPeerDevice, DcfSavedChangedRestoredShowsNoDifference) {
+  const std::string dcf = ::testing::TempDir() + "peer-node4.dcf";
+  const std::string eds = BUSPROBE_PEER_EDS;
+  ProgramResult r = cli({"--node", "4", "--eds", eds, "--timeout", "2000", "write", "0x1017", "u16", "700",
+                         "dcf-save", dcf});
+  ASSERT_EQ(r.status, 0) << r.output;
+  od::ObjectDictionary saved;
+  ASSERT_NO_THROW(od::ReadEDSFile(dcf, saved, '.', 4));
+  EXPECT_EQ(saved.find(0x1017, 0)->value, 700);
+  r = cli({"--node", "4", "--timeout", "2000", "write", "0x1017", "u16", "0", "dcf-diff", dcf});
+  EXPECT_EQ(r.status, 1) << r.output;
+  r = cli({"--node", "4", "--timeout", "2000", "dcf-restore", dcf, "dcf-diff", dcf});
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(r.output.ends_with("0 difference(s)\n0 difference(s)\n")) << r.output;
+  EXPECT_EQ(cocommRead("0x1017 0 u16"), "700");
 }
 
 }  // namespace
