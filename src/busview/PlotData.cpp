@@ -42,7 +42,8 @@ bool PlotData::contains(int series) const noexcept {
 }
 
 std::size_t PlotData::seriesCount() const noexcept {
-  return static_cast<std::size_t>(std::ranges::count_if(m_series, [](const auto& s) { return s.has_value(); }));
+  return static_cast<std::size_t>(
+      std::count_if(m_series.begin(), m_series.end(), [](const auto& s) { return s.has_value(); }));
 }
 
 std::vector<int> PlotData::series() const {
@@ -60,19 +61,6 @@ const PlotData::Series& PlotData::at(int series) const {
 const std::string& PlotData::name(int series) const { return at(series).name; }
 const PlotData::Samples& PlotData::samples(int series) const { return at(series).samples; }
 std::uint64_t PlotData::added(int series) const { return at(series).added; }
-
-std::uint64_t PlotData::firstKept(int series) const {
-  const Series& s = at(series);
-  return s.added - s.samples.size();
-}
-
-std::ranges::subrange<PlotData::Samples::const_iterator> PlotData::samplesFrom(int series,
-                                                                               std::uint64_t from) const {
-  const Series& s = at(series);
-  const std::uint64_t first = s.added - s.samples.size();
-  const std::uint64_t skip = std::min<std::uint64_t>(from > first ? from - first : 0, s.samples.size());
-  return {s.samples.begin() + static_cast<std::ptrdiff_t>(skip), s.samples.end()};
-}
 
 namespace {
 
@@ -110,7 +98,7 @@ std::string PlotData::csvText(char decimalSeparator) const {
   for (const auto& s : m_series)
     if (s)
       for (const PlotSample& p : s->samples) rows.push_back({p.timeS, p.value, &s->name});
-  std::ranges::stable_sort(rows, {}, &CsvRow::timeS);
+  std::stable_sort(rows.begin(), rows.end(), [](const CsvRow& x, const CsvRow& y) { return x.timeS < y.timeS; });
 
   std::string out = std::string("time_s") + field + "series" + field + "value\n";
   out.reserve(out.size() + rows.size() * 32);

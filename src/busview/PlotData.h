@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
-#include <ranges>
 #include <string>
 #include <vector>
 
@@ -20,9 +19,8 @@ struct PlotSample {
 //
 // A series keeps its number while it lives; numbers are never given again, so a number held
 // elsewhere (a poll entry, a PDO value) never lands in another series. Every series counts the
-// samples added to it since it was made (clear() does not reset the count): sample k of them is
-// samples()[k - firstKept()] while it is kept, so a reader remembers the count it has seen and
-// later takes samplesFrom(series, count).
+// samples added to it since it was made (clear() does not reset the count), so a reader that
+// remembers the count it has drawn knows when there is something new.
 class PlotData {
  public:
   static constexpr std::size_t kDefaultCapacity = 200'000;
@@ -46,9 +44,6 @@ class PlotData {
   const std::string& name(int series) const;
   const Samples& samples(int series) const;  // oldest first
   std::uint64_t added(int series) const;     // samples added since the series was made
-  std::uint64_t firstKept(int series) const;  // the count of samples()[0]: added - kept
-  // The samples with counts `from` onward that are still kept.
-  std::ranges::subrange<Samples::const_iterator> samplesFrom(int series, std::uint64_t from) const;
 
   // Every sample as CSV text in long form: the header "time_s,series,value", then one line a sample
   // sorted by time (samples at the same time in series order), numbers in the shortest text that

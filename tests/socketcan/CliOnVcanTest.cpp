@@ -1,11 +1,10 @@
 // busprobe-cli on vcan0: against busprobe-node (node 5) and CANopenNode's demo device (node 4, with
 // its gateway canopend as node 1 and cocomm's reading as the second opinion).
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "od/EdsReader.h"
-#include "socketcan/VcanSession.h"
+#include "socketcan/PeerRigs.h"
 
 namespace bp::test {
 namespace {
@@ -17,21 +16,7 @@ ProgramResult cli(std::vector<std::string> args) {
   return runProgram(args, 60s);
 }
 
-class CliOnNodeProgram : public VcanSession {
- protected:
-  void SetUp() override {
-    if (!NodeProgramProcess::built()) GTEST_SKIP() << "no busprobe-node at " BUSPROBE_NODE_PROGRAM;
-    VcanSession::SetUp();
-    if (HasFatalFailure()) return;
-    ASSERT_TRUE(node.start());
-    ASSERT_TRUE(waitForStored("705#00")) << "boot-up of the node";
-  }
-  void TearDown() override {
-    node.stop();
-    VcanSession::TearDown();
-  }
-  NodeProgramProcess node;
-};
+using CliOnNodeProgram = NodeProgramRig;
 
 TEST_F(CliOnNodeProgram, ReadsWritesAndFindsTheNode) {
   // Waits long enough for an emulated machine (canvm); nothing here depends on the time.
@@ -49,39 +34,7 @@ TEST_F(CliOnNodeProgram, ReadsWritesAndFindsTheNode) {
   EXPECT_EQ(r.output, "node 5: device type = 131474 (0x20192)\n");
 }
 
-constexpr const char* kGatewaySocket = "/dev/shm/busprobe-cli-gateway";
-
-std::string peerProgram(const char* name) {
-  const char* dir = std::getenv("BUSPROBE_PEER_DIR");
-  return dir == nullptr ? std::string() : findProgram({(std::string(dir) + "/" + name).c_str()});
-}
-
-class CliOnPeerDevice : public VcanSession {
- protected:
-  void SetUp() override {
-    if (peerProgram("demoLinuxDevice").empty() || peerProgram("canopend").empty())
-      GTEST_SKIP() << "no CANopenNode programs in $BUSPROBE_PEER_DIR";
-    VcanSession::SetUp();
-    if (HasFatalFailure()) return;
-    const std::string store = ::testing::TempDir() + "cli-peer-store-";
-    device = std::make_unique<ChildProcess>(
-        std::vector<std::string>{peerProgram("demoLinuxDevice"), kVcan, "-i", "4", "-s", store});
-    gateway = std::make_unique<ChildProcess>(std::vector<std::string>{peerProgram("canopend"), kVcan, "-i", "1", "-s",
-                                                                      store + "gateway-", "-c",
-                                                                      std::string("local-") + kGatewaySocket});
-    ASSERT_TRUE(waitForStored("704#00")) << "boot-up of the device: " << device->output();
-  }
-
-  std::string cocommRead(const char* what) {
-    const ProgramResult r =
-        runProgram({peerProgram("cocomm"), "-s", kGatewaySocket, "-o", "data", std::string("4 read ") + what}, 10s);
-    EXPECT_EQ(r.status, 0) << r.output;
-    return r.output;
-  }
-
-  std::unique_ptr<ChildProcess> device;
-  std::unique_ptr<ChildProcess> gateway;
-};
+using CliOnPeerDevice = PeerDeviceRig;
 
 TEST_F(CliOnPeerDevice, WritesWhatCocommReadsAndScanFindsBothDevices) {
   ProgramResult r = cli({"--node", "4", "--timeout", "2000", "write", "0x2120:1", "i64", "-5000000000123", "write",

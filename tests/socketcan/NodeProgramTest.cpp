@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "od/ValueText.h"
-#include "socketcan/VcanSession.h"
+#include "socketcan/PeerRigs.h"
 #include "support/Wait.h"
 
 namespace bp::test {
@@ -17,23 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class NodeProgram : public VcanSession {
- protected:
-  void SetUp() override {
-    if (!NodeProgramProcess::built()) GTEST_SKIP() << "no busprobe-node at " BUSPROBE_NODE_PROGRAM;
-    VcanSession::SetUp();
-    if (HasFatalFailure()) return;
-    ASSERT_TRUE(node.start());
-    ASSERT_TRUE(waitForStored("705#00")) << "boot-up of the node";
-  }
-
-  void TearDown() override {
-    node.stop();
-    VcanSession::TearDown();
-  }
-
-  NodeProgramProcess node;
-};
+using NodeProgram = NodeProgramRig;
 
 struct Reading {
   std::int32_t index;

@@ -1,14 +1,12 @@
 // Busprobe's SDO client on vcan0 against CANopenNode's demo device (node 4), an implementation no
-// one here wrote, with CANopenNode's own gateway client (canopend + cocomm) as the second opinion
-// on what the device holds. The programs come from $BUSPROBE_PEER_DIR (scripts/socketcan-test.sh
-// builds them); without them the tests skip.
+// one here wrote, with CANopenNode's own gateway client (canopend + cocomm) as the second opinion.
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "od/ValueEncoding.h"
 #include "sdo/SdoTransfer.h"
-#include "socketcan/VcanSession.h"
+#include "socketcan/PeerRigs.h"
 #include "support/ErrorText.h"
 
 namespace bp::test {
@@ -16,47 +14,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::int32_t kPeerNode = 4;
-constexpr const char* kGatewaySocket = "/dev/shm/busprobe-peer-gateway";  // not on the shared /tmp
-
-std::string peerProgram(const char* name) {
-  const char* dir = std::getenv("BUSPROBE_PEER_DIR");
-  return dir == nullptr ? std::string() : findProgram({(std::string(dir) + "/" + name).c_str()});
-}
-
-class PeerDevice : public VcanSession {
+class PeerDevice : public PeerDeviceRig {
  protected:
-  void SetUp() override {
-    if (peerProgram("demoLinuxDevice").empty() || peerProgram("canopend").empty())
-      GTEST_SKIP() << "no CANopenNode programs in $BUSPROBE_PEER_DIR";
-    VcanSession::SetUp();
-    if (HasFatalFailure()) return;
-    const std::string store = ::testing::TempDir() + "peer-store-";
-    device = std::make_unique<ChildProcess>(
-        std::vector<std::string>{peerProgram("demoLinuxDevice"), kVcan, "-i", "4", "-s", store});
-    gateway = std::make_unique<ChildProcess>(std::vector<std::string>{peerProgram("canopend"), kVcan, "-i", "1", "-s",
-                                                                      store + "gateway-", "-c",
-                                                                      std::string("local-") + kGatewaySocket});
-    ASSERT_TRUE(waitForStored("704#00")) << "boot-up of the device: " << device->output();
-    session.nodeId.store(kPeerNode);
-  }
-
-  // What CANopenNode's gateway client reads from the device (`cocomm "4 read ..."`), data only.
-  std::string cocommRead(const char* what) {
-    const ProgramResult r = runProgram(
-        {peerProgram("cocomm"), "-s", kGatewaySocket, "-o", "data", std::string("4 read ") + what}, 10s);
-    EXPECT_EQ(r.status, 0) << r.output;
-    return r.output;
-  }
-
   static sdo::TransferOptions fileOptions(bool block) {
     sdo::TransferOptions o;
     o.block = block;
     return o;
   }
-
-  std::unique_ptr<ChildProcess> device;
-  std::unique_ptr<ChildProcess> gateway;
 };
 
 TEST_F(PeerDevice, ALongStringAndA64BitIntegerWrittenWithEditReadBackEqual) {
