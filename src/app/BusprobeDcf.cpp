@@ -106,11 +106,12 @@ void TfrmBPX::compareNodeWithDcf() {
   const auto node = static_cast<std::uint8_t>(m_session.nodeId.load());
   const std::shared_ptr<LoadedDcf> saved = loadDcf(file, decimalSeparator(), node);
   readNode(QStringLiteral("Reading node %1 to compare with %2").arg(node).arg(fileName(file)),
-           od::objectsWithParameterValue(saved->text, saved->dictionary),
+           dcf::dcfValues(saved->text, saved->dictionary, fileName(file).toStdString()),
            [this, saved, file, node](const std::vector<od::ReadOutcome>& outcomes) {
-             const std::shared_ptr<LoadedDcf> now = loadDcf(file, decimalSeparator(), node);
-             dcf::storeOutcomes(now->dictionary, outcomes);
-             std::vector<dcf::Difference> d = dcf::compareValues(saved->dictionary, now->dictionary, decimalSeparator());
+             od::ObjectDictionary now;  // the DCF's dictionary again, with the node's values
+             od::ReadEDSText(saved->text, now, decimalSeparator(), node);
+             dcf::storeOutcomes(now, outcomes);
+             std::vector<dcf::Difference> d = dcf::compareValues(saved->dictionary, now, decimalSeparator());
              for (dcf::Difference& f : dcf::failedReads(saved->dictionary, outcomes, decimalSeparator())) d.push_back(f);
              showDifferences(QStringLiteral("Node %1 against %2").arg(node).arg(fileName(file)), fileName(file),
                              QStringLiteral("Node %1").arg(node), std::move(d));
@@ -150,14 +151,15 @@ void TfrmBPX::restoreFromDcf() {
   if (answer == QMessageBox::Cancel) return;
   const auto node = static_cast<std::uint8_t>(m_session.nodeId.load());
   const std::shared_ptr<LoadedDcf> saved = loadDcf(file, decimalSeparator(), node);
+  auto objects = std::make_shared<const std::vector<dcf::ObjectKey>>(
+      dcf::dcfValues(saved->text, saved->dictionary, fileName(file).toStdString()));
   auto report = std::make_shared<dcf::RestoreReport>();
   const dcf::RestoreOptions options{answer == QMessageBox::Yes, false};
   const char sep = decimalSeparator();
   runNodeTask(
       QStringLiteral("Writing %1 into node %2").arg(fileName(file)).arg(node),
-      [saved, report, options, sep](sdo::SdoTransfer& t, const sdo::TransferJob::Step&) {
-        *report = dcf::restore(saved->dictionary, od::objectsWithParameterValue(saved->text, saved->dictionary),
-                               dcf::accessThrough(t), options, sep);
+      [saved, objects, report, options, sep](sdo::SdoTransfer& t, const sdo::TransferJob::Step&) {
+        *report = dcf::restore(saved->dictionary, *objects, dcf::accessThrough(t), options, sep);
         return std::string();
       },
       [this, report, file, node] {

@@ -31,6 +31,16 @@ std::string now() {
   return buf;
 }
 
+// The DCF's values; a file without any is an input error (exit status 2).
+std::vector<dcf::ObjectKey> dcfValues(const Command& c, std::string_view text, const od::ObjectDictionary& d,
+                                      const std::string& path) {
+  try {
+    return dcf::dcfValues(text, d, path);
+  } catch (const bp::Error& e) {
+    throw UsageError(c.text + ": " + e.what());
+  }
+}
+
 // One transfer holds the claim through the whole sequence (holdClaim); every wait empties the ring.
 sdo::TransferOptions dcfOptions(std::uint32_t timeoutMs) {
   sdo::TransferOptions o;
@@ -91,7 +101,7 @@ bool Runner::dcfDiff(const Command& c) {
   transfer.holdClaim();
   std::vector<od::ReadOutcome> outcomes;
   try {
-    outcomes = dcf::readObjects(od::objectsWithParameterValue(leftText, left), dcf::accessThrough(transfer),
+    outcomes = dcf::readObjects(dcfValues(c, leftText, left, c.file), dcf::accessThrough(transfer),
                                 [](std::size_t, std::size_t) {}, [] { return interrupted.load(); });
   } catch (const std::exception& e) {
     return fail(c.text, e.what(), {{"command", "dcf-diff"}, {"file", c.file}});
@@ -109,7 +119,7 @@ bool Runner::dcfRestore(const Command& c) {
   sdo::SdoTransfer transfer(m_session.sdo, dcfOptions(m_invocation.timeoutMs));
   transfer.holdClaim();
   const dcf::RestoreReport report =
-      dcf::restore(dcfDictionary, od::objectsWithParameterValue(text, dcfDictionary), dcf::accessThrough(transfer),
+      dcf::restore(dcfDictionary, dcfValues(c, text, dcfDictionary, c.file), dcf::accessThrough(transfer),
                    {c.save, m_invocation.keepGoing}, '.');
   for (const std::string& error : report.errors) m_printer.failure(c.text, error, {{"command", "dcf-restore"}});
   m_printer.result(c.file + ": " + std::to_string(report.written) + " written, " + std::to_string(report.skipped) +

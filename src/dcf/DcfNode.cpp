@@ -15,6 +15,12 @@ NodeAccess accessThrough(sdo::SdoTransfer& transfer) {
           }};
 }
 
+std::vector<ObjectKey> dcfValues(std::string_view dcfText, const od::ObjectDictionary& dcf, const std::string& name) {
+  std::vector<ObjectKey> keys = od::objectsWithParameterValue(dcfText, dcf);
+  if (keys.empty()) throw Error("\"" + name + "\" holds no ParameterValue: it is no DCF of a node's values");
+  return keys;
+}
+
 std::vector<ObjectKey> readableObjects(const od::ObjectDictionary& dictionary) {
   std::vector<ObjectKey> out;
   for (const od::ObjectEntry* h : dictionary.heads())

@@ -157,6 +157,10 @@ TEST_F(CliProgram, DcfSavedDiffersFromAFreshNodeUntilRestored) {
   EXPECT_NE(o.out.find("\"differences\":0"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("\"value\":\"300"), std::string::npos) << o.out;
   EXPECT_EQ(cli({"--demo", "dcf-restore", "missing.dcf"}).status, 2);
+  put("plain.eds", slurp(BUSPROBE_SOURCE_DIR "/examples/drv17-ka.eds"));  // no values: nothing to restore
+  o = cli({"--demo", "dcf-restore", "plain.eds"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("holds no ParameterValue"), std::string::npos) << o.err;
   EXPECT_EQ(cli({"dcf-save", "x.dcf"}).status, 2) << "no EDS file";
 }
 
