@@ -1,5 +1,6 @@
 // The node's configuration as a DCF: save, compare and restore, from the tree's context menu. The
 // node is read and written on the file transfer's worker, with progress and Cancel.
+#include <QCheckBox>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -44,6 +45,16 @@ QString TfrmBPX::askDcfFile(bool save, const QString& caption) {
   const QString filter = QStringLiteral("DCF files (*.dcf);;All files (*)");
   return save ? QFileDialog::getSaveFileName(this, caption, {}, filter)
               : QFileDialog::getOpenFileName(this, caption, {}, filter);
+}
+
+std::optional<dcf::RestoreOptions> TfrmBPX::askRestore(const QString& question) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Restore"), question,
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+  auto* goOn = new QCheckBox(QStringLiteral("Go on after a failed write"), &box);
+  box.setCheckBox(goOn);
+  const int answer = box.exec();
+  if (answer == QMessageBox::Cancel) return std::nullopt;
+  return dcf::RestoreOptions{answer == QMessageBox::Yes, goOn->isChecked()};
 }
 
 void TfrmBPX::runNodeTask(const QString& what, sdo::TransferJob::Task task, std::function<void()> finished,
@@ -146,15 +157,16 @@ void TfrmBPX::compareDcfFiles() {
 void TfrmBPX::restoreFromDcf() {
   const QString file = chooseDcfFile(false, QStringLiteral("Restore node %1 from DCF").arg(cbNodeID->currentIndex()));
   if (file.isEmpty()) return;
-  const int answer = askRestoreSave(QStringLiteral("After writing the values of %1, store them in the node "
-                                                   "(\"save\" to 0x1010 sub 1)?").arg(fileName(file)));
-  if (answer == QMessageBox::Cancel) return;
+  const std::optional<dcf::RestoreOptions> asked = askRestoreOptions(
+      QStringLiteral("After writing the values of %1, store them in the node (\"save\" to 0x1010 sub 1)?")
+          .arg(fileName(file)));
+  if (!asked) return;
   const auto node = static_cast<std::uint8_t>(m_session.nodeId.load());
   const std::shared_ptr<LoadedDcf> saved = loadDcf(file, decimalSeparator(), node);
   auto objects = std::make_shared<const std::vector<dcf::ObjectKey>>(
       dcf::dcfValues(saved->text, saved->dictionary, fileName(file).toStdString()));
   auto report = std::make_shared<dcf::RestoreReport>();
-  const dcf::RestoreOptions options{answer == QMessageBox::Yes, false};
+  const dcf::RestoreOptions options = *asked;
   const char sep = decimalSeparator();
   runNodeTask(
       QStringLiteral("Writing %1 into node %2").arg(fileName(file)).arg(node),
@@ -166,9 +178,13 @@ void TfrmBPX::restoreFromDcf() {
         showDifferences(QStringLiteral("Node %1 after restoring %2 (%3 written, %4 skipped)")
                             .arg(node).arg(fileName(file)).arg(report->written).arg(report->skipped),
                         fileName(file), QStringLiteral("Node %1 now").arg(node), report->differences);
-        if (!report->errors.empty())
-          showMessage(MessageKind::Error, textFromBytes(report->errors.front()) +
-                                              (report->stopped ? QStringLiteral("\nThe restore stopped there.") : QString()));
+        if (report->errors.empty()) return;
+        const std::size_t failed = report->errors.size();
+        showMessage(MessageKind::Error,
+                    textFromBytes(report->errors.front()) +
+                        (report->stopped ? QStringLiteral("\nThe restore stopped there.")
+                         : failed > 1    ? QStringLiteral("\n%1 writes failed in all.").arg(failed)
+                                         : QString()));
       },
       false);  // a PDO disabled for its remap is always enabled again
 }

@@ -29,10 +29,7 @@ TfrmBPX::TfrmBPX(std::unique_ptr<can::CanDriver> driver, Clock& clock, QWidget* 
   chooseTransferFile = [this](bool save, const QString& object) { return askTransferFile(save, object); };
   runContextMenu = [](QMenu& menu, const QPoint& at) { menu.exec(at); };
   chooseDcfFile = [this](bool save, const QString& caption) { return askDcfFile(save, caption); };
-  askRestoreSave = [this](const QString& question) {
-    return static_cast<int>(QMessageBox::question(this, QStringLiteral("Restore"), question,
-                                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel));
-  };
+  askRestoreOptions = [this](const QString& question) { return askRestore(question); };
   buildLayout();
   startUp();
 }

@@ -50,8 +50,9 @@ class TfrmBPX : public QWidget {
   std::function<QString(bool save, const QString& object)> chooseTransferFile;
   // The DCF file to save (save = true) or open, asked with `caption`; empty: cancelled.
   std::function<QString(bool save, const QString& caption)> chooseDcfFile;
-  // Whether a restore ends with "save": QMessageBox::Yes, No or Cancel.
-  std::function<int(const QString& question)> askRestoreSave;
+  // How a restore runs (whether it ends with "save", whether it goes on after a failed write);
+  // empty when the user cancelled.
+  std::function<std::optional<dcf::RestoreOptions>(const QString& question)> askRestoreOptions;
   // The compare table's CSV file, when set (tests); else the table asks.
   std::function<QString()> chooseCompareCsvFile;
   // How the tree's context menu is shown.
@@ -194,6 +195,7 @@ class TfrmBPX : public QWidget {
   void trackFileTransfer(FileTransfer* transfer);
   QString askTransferFile(bool save, const QString& object);
   QString askDcfFile(bool save, const QString& caption);
+  std::optional<dcf::RestoreOptions> askRestore(const QString& question);
   void runNodeTask(const QString& what, sdo::TransferJob::Task task, std::function<void()> finished,
                    bool cancellable = true);
   void readNode(const QString& what, std::vector<dcf::ObjectKey> objects,

@@ -70,22 +70,33 @@ void FrameMonitor::drain(RxRing& ring) {
 void FrameMonitor::drainObserved(RxRing& ring) {
   std::uint64_t lookedAt = lookAtSent();
   while (const RingSlot* slot = ring.front()) {
-    // Frames written before this one was received are all kept by now: look again.
-    if (slot->timeUs > lookedAt) lookedAt = lookAtSent();
-    passSentUpTo(slot->timeUs);
+    // Frames written before this one was received, or in its microsecond, are all kept by now:
+    // look again.
+    if (slot->timeUs >= lookedAt) lookedAt = lookAtSent();
+    passSentBefore(slot);
     m_observer(*slot);
     if (isRowFrame(*slot)) takeIntoRow(*slot);
     ring.pop();
   }
-  passSentUpTo(UINT64_MAX);
+  passSentBefore(nullptr);
 }
 
 std::uint64_t FrameMonitor::lookAtSent() {
   return m_sent != nullptr ? m_sent->takeSent(m_sentBatch) : UINT64_MAX;
 }
 
-void FrameMonitor::passSentUpTo(std::uint64_t timeUs) {
-  while (m_sentNext < m_sentBatch.size() && m_sentBatch[m_sentNext].timeUs <= timeUs)
+namespace {
+// Whether `sent` was stamped before `received`: by time, and within one microsecond by the order
+// of stamping (the counter wraps; frames of one microsecond are far fewer than 2^15).
+bool stampedBefore(const RingSlot& sent, const RingSlot& received) noexcept {
+  if (sent.timeUs != received.timeUs) return sent.timeUs < received.timeUs;
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(sent.order - received.order)) < 0;
+}
+}  // namespace
+
+void FrameMonitor::passSentBefore(const RingSlot* received) {
+  while (m_sentNext < m_sentBatch.size() &&
+         (received == nullptr || stampedBefore(m_sentBatch[m_sentNext], *received)))
     m_observer(m_sentBatch[m_sentNext++]);
   if (m_sentNext == m_sentBatch.size()) {
     m_sentBatch.clear();

@@ -33,8 +33,9 @@ class FrameMonitor {
   // while an SDO transfer waits, on every pass of its wait; rows made or changed between two
   // looks of the window are all reported by the next takeChanges.
   // With an observer set, it also sees every slot, handed-over ones included, and the frames the
-  // tool wrote (setSentFrames) merged in by steadyMicros time: a sent frame comes before every
-  // received frame stamped after it (an answer never comes before its request). The sent frames
+  // tool wrote (setSentFrames) merged in by steadyMicros time, and within one microsecond by
+  // nextFrameOrder: a sent frame comes before every received frame stamped after it (an answer
+  // never comes before its request, nor the next request before the answer). The sent frames
   // left when the ring is empty follow at the end of the drain, so a frame received microseconds
   // before one of them, but stored only after the ring was found empty, may come after it.
   void drain(RxRing& ring);
@@ -64,10 +65,10 @@ class FrameMonitor {
   std::size_t rowOf(std::uint32_t id);
   void takeIntoRow(const RingSlot& slot);
   // drain with an observer; the sent frames kept since the last look (returns the look's time);
-  // the observer's pass over the sent frames of the batch stamped at or before timeUs.
+  // the observer's pass over the sent frames of the batch stamped before `received` (all: null).
   void drainObserved(RxRing& ring);
   std::uint64_t lookAtSent();
-  void passSentUpTo(std::uint64_t timeUs);
+  void passSentBefore(const RingSlot* received);
 
   std::vector<MonitorRow> m_rows;                          // in order of creation
   std::unordered_map<std::uint32_t, std::size_t> m_index;  // identifier -> its row in m_rows

@@ -23,13 +23,23 @@ inline std::uint64_t steadyMicros() noexcept {
 // or written by the tool itself (never in the ring: TappedDriver).
 enum class FrameOrigin : std::uint8_t { kReceived, kHandedOver, kSent };
 
+// The order of stamping, modulo 2^16, for frames stamped in the same microsecond: the reader and
+// the senders each take it right after their steadyMicros stamp, so an answer stored before the
+// next request is written, or a request written before its answer is read, has the lower number.
+// Any thread; one relaxed increment of a process-wide counter (its writers: every stamping thread).
+inline std::uint16_t nextFrameOrder() noexcept {
+  static std::atomic<std::uint16_t> counter{0};
+  return counter.fetch_add(1, std::memory_order_relaxed);
+}
+
 // One slot of the receive ring: a frame exactly as the driver's read filled it; its receive time
 // in milliseconds since the reader's first run (wrapping modulo 2^32: the monitor's period); the
-// same moment in steadyMicros (the Bus view's time); and its origin. 32 bytes.
+// same moment in steadyMicros (the Bus view's time); its origin; and its nextFrameOrder. 32 bytes.
 struct RingSlot {
   can::CanFrame frame;
   std::uint32_t receiveTime = 0;
   FrameOrigin origin = FrameOrigin::kReceived;
+  std::uint16_t order = 0;
   std::uint64_t timeUs = 0;
 };
 static_assert(sizeof(RingSlot) == 32);

@@ -9,6 +9,7 @@ std::uint32_t TappedDriver::write(const can::CanFrame& frame) {
   const std::lock_guard lock(m_mutex);
   if (!m_tapping.load(std::memory_order_relaxed)) return m_adapter.write(frame);  // turned off meanwhile
   const std::uint64_t timeUs = m_micros();  // before the write: before any answer to it
+  const std::uint16_t order = nextFrameOrder();
   const std::uint32_t result = m_adapter.write(frame);
   if (result != can::kOk) return result;  // not on the bus: not in the trace
   if (m_kept.size() == kCapacity) {
@@ -19,6 +20,7 @@ std::uint32_t TappedDriver::write(const can::CanFrame& frame) {
   slot.frame = frame;
   slot.origin = FrameOrigin::kSent;
   slot.timeUs = timeUs;
+  slot.order = order;
   return result;
 }
 

@@ -46,7 +46,7 @@ TEST_F(DcfWindow, SavedConfigurationComesBackAfterAResetWithNoDifferences) {
 
     w.btnResetNode->click();  // back to the defaults
     ASSERT_TRUE(eventually([&] { return node.integerValue(0x1017, 0) == 0; }));
-    w.askRestoreSave = [](const QString&) { return static_cast<int>(QMessageBox::No); };
+    w.askRestoreOptions = [](const QString&) { return dcf::RestoreOptions{false, false}; };
     w.restoreFromDcf();
     ASSERT_TRUE(taskEnded(w));
     EXPECT_EQ(w.lastCompare()->lvDifferences->topLevelItemCount(), 0);
@@ -56,6 +56,29 @@ TEST_F(DcfWindow, SavedConfigurationComesBackAfterAResetWithNoDifferences) {
     EXPECT_EQ(node.integerValue(0x6081, 0), 1234);
     EXPECT_EQ(node.integerValue(0x1800, 1), 0x185);
     EXPECT_TRUE(messages.empty()) << messages.front().text.toStdString();
+
+    // A file whose first write the node refuses (0x1000 made writable in it): the restore stops
+    // there, or, asked to go on, writes the rest and says how many failed.
+    QFile file(path("node5.dcf"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    file.close();
+    const qsizetype deviceType = text.indexOf("[1000]");
+    text.replace(text.indexOf("AccessType=ro", deviceType), 13, "AccessType=rw");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size());
+    file.close();
+    for (const bool goOn : {false, true}) {
+      w.lastCompare()->close();
+      w.btnResetNode->click();
+      ASSERT_TRUE(eventually([&] { return node.integerValue(0x1017, 0) == 0; }));
+      w.askRestoreOptions = [goOn](const QString&) { return dcf::RestoreOptions{false, goOn}; };
+      w.restoreFromDcf();
+      ASSERT_TRUE(taskEnded(w));
+      EXPECT_EQ(node.integerValue(0x1017, 0), goOn ? 250 : 0);
+      ASSERT_FALSE(messages.empty());
+      EXPECT_TRUE(messages.back().text.startsWith("0x1000 sub 0: ")) << messages.back().text.toStdString();
+      EXPECT_EQ(messages.back().text.contains("The restore stopped there."), !goOn);
+    }
   });
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/HighRateReader.h"
+#include "support/FakeClock.h"
 #include "support/FakeDriver.h"
 #include "support/FrameText.h"
 
@@ -27,7 +29,7 @@ class MonitorTest : public ::testing::Test {
              std::uint64_t timeUs = 0) {
     RingSlot* slot = ring->producerSlot();
     ASSERT_NE(slot, nullptr);
-    *slot = RingSlot{f, time, origin, timeUs};
+    *slot = RingSlot{f, time, origin, 0, timeUs};
     ring->commit();
   }
 
@@ -161,6 +163,27 @@ TEST_F(MonitorTest, ObserverSeesEverySlotAndTheSentFramesMergedByTime) {
   monitor.drain(*ring);
   EXPECT_EQ(seen.back(), "705#R");
   EXPECT_EQ(monitor.rows().size(), 1u);
+}
+
+// Frames stamped in one microsecond keep the order they were stamped in: a request, its answer
+// read by the reader, then the next request written once the answer was seen.
+TEST_F(MonitorTest, ObserverOrdersFramesOfOneMicrosecondAsTheyWereStamped) {
+  constexpr MicroClock kStill = []() noexcept -> std::uint64_t { return 500; };
+  driver.onWrite = [this](const CanFrame& f) { driver.push(test::frame(f.id == 0x605 ? "585#60" : "586#60")); };
+  test::FakeClock clock{0};
+  HighRateReader reader{driver, *ring, clock, kStill};
+  reader.setObserving(true);
+  TappedDriver tap(driver, kStill);
+  tap.setTapping(true);
+  monitor.setSentFrames(&tap);
+  std::vector<std::string> seen;
+  monitor.setObserver([&](const RingSlot& s) { seen.push_back(test::frameText(s.frame)); });
+  for (const char* request : {"605#40", "606#40"}) {
+    ASSERT_EQ(tap.write(test::frame(request)), kOk);
+    reader.runOnce();
+  }
+  monitor.drain(*ring);
+  EXPECT_EQ(seen, (std::vector<std::string>{"605#40", "585#60", "606#40", "586#60"}));
 }
 
 TEST(MonitorCaption, ThreeUpperCaseHexDigitsWithPrefix) {
