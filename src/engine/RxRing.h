@@ -28,6 +28,7 @@ enum class FrameOrigin : std::uint8_t { kReceived, kHandedOver, kSent };
 // next request is written, or a request written before its answer is read, has the lower number.
 // Any thread; one relaxed increment of a process-wide counter (its writers: every stamping thread).
 inline std::uint16_t nextFrameOrder() noexcept {
+  static_assert(std::atomic<std::uint16_t>::is_always_lock_free, "the reader takes no lock");
   static std::atomic<std::uint16_t> counter{0};
   return counter.fetch_add(1, std::memory_order_relaxed);
 }
