@@ -87,7 +87,9 @@ runTests() {
   dir="$(dirname "$exe")"
   log="$build/${name%.exe}.log"
   (cd "$dir" && timeout 900 "$wine" "./$name" --gtest_brief=1) >"$log" 2>&1 || rc=$?
-  grep -E '^\[  (PASSED|FAILED|SKIPPED) +\]|^\[==========\]|: Failure$' "$log" || true
+  # Wine's output ends its lines with CR LF; a failure is shown with the two lines that explain it.
+  tr -d '\r' <"$log" | awk '/: Failure$/ { n = 3 } n > 0 { print; n--; next }
+                            /^\[  (PASSED|FAILED|SKIPPED) +\]|^\[==========\]/' || true
   # Brief output has no failure summary: failed = ran - passed - skipped.
   local ran pass skip
   ran=$(sed -nE 's/^\[==========\] ([0-9]+) tests? from .* ran\..*/\1/p' "$log" | tail -1)
