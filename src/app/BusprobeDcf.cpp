@@ -37,6 +37,9 @@ std::shared_ptr<LoadedDcf> loadDcf(const QString& file, char sep, std::uint8_t n
 
 QString fileName(const QString& path) { return QFileInfo(path).fileName(); }
 
+// A DCF's reals are written with '.' (od::writeDcf), whatever the locale shows.
+constexpr char kDcfDecimal = '.';
+
 }  // namespace
 
 TfrmDcfCompare* TfrmBPX::lastCompare() const noexcept { return m_lastCompare.data(); }
@@ -115,12 +118,12 @@ void TfrmBPX::compareNodeWithDcf() {
   const QString file = chooseDcfFile(false, QStringLiteral("Compare node with DCF"));
   if (file.isEmpty()) return;
   const auto node = static_cast<std::uint8_t>(m_session.nodeId.load());
-  const std::shared_ptr<LoadedDcf> saved = loadDcf(file, decimalSeparator(), node);
+  const std::shared_ptr<LoadedDcf> saved = loadDcf(file, kDcfDecimal, node);
   readNode(QStringLiteral("Reading node %1 to compare with %2").arg(node).arg(fileName(file)),
-           dcf::dcfValues(saved->text, saved->dictionary, fileName(file).toStdString()),
+           dcf::dcfValues(saved->text, saved->dictionary, fileName(file).toStdString(), kDcfDecimal),
            [this, saved, file, node](const std::vector<od::ReadOutcome>& outcomes) {
              od::ObjectDictionary now;  // the DCF's dictionary again, with the node's values
-             od::ReadEDSText(saved->text, now, decimalSeparator(), node);
+             od::ReadEDSText(saved->text, now, kDcfDecimal, node);
              dcf::storeOutcomes(now, outcomes);
              std::vector<dcf::Difference> d = dcf::compareValues(saved->dictionary, now, decimalSeparator());
              for (dcf::Difference& f : dcf::failedReads(saved->dictionary, outcomes, decimalSeparator())) d.push_back(f);
@@ -148,8 +151,10 @@ void TfrmBPX::compareDcfFiles() {
   const QString right = chooseDcfFile(false, QStringLiteral("Compare: second DCF"));
   if (right.isEmpty()) return;
   const auto node = static_cast<std::uint8_t>(m_session.nodeId.load());
-  const std::shared_ptr<LoadedDcf> a = loadDcf(left, decimalSeparator(), node);
-  const std::shared_ptr<LoadedDcf> b = loadDcf(right, decimalSeparator(), node);
+  const std::shared_ptr<LoadedDcf> a = loadDcf(left, kDcfDecimal, node);
+  const std::shared_ptr<LoadedDcf> b = loadDcf(right, kDcfDecimal, node);
+  dcf::parameterValues(a->text, a->dictionary, fileName(left).toStdString(), kDcfDecimal);
+  dcf::parameterValues(b->text, b->dictionary, fileName(right).toStdString(), kDcfDecimal);
   showDifferences(QStringLiteral("%1 against %2").arg(fileName(left), fileName(right)), fileName(left),
                   fileName(right), dcf::compareValues(a->dictionary, b->dictionary, decimalSeparator()));
 }
@@ -162,9 +167,9 @@ void TfrmBPX::restoreFromDcf() {
           .arg(fileName(file)));
   if (!asked) return;
   const auto node = static_cast<std::uint8_t>(m_session.nodeId.load());
-  const std::shared_ptr<LoadedDcf> saved = loadDcf(file, decimalSeparator(), node);
+  const std::shared_ptr<LoadedDcf> saved = loadDcf(file, kDcfDecimal, node);
   auto objects = std::make_shared<const std::vector<dcf::ObjectKey>>(
-      dcf::dcfValues(saved->text, saved->dictionary, fileName(file).toStdString()));
+      dcf::dcfValues(saved->text, saved->dictionary, fileName(file).toStdString(), kDcfDecimal));
   auto report = std::make_shared<dcf::RestoreReport>();
   const dcf::RestoreOptions options = *asked;
   const char sep = decimalSeparator();

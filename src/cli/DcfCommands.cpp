@@ -31,11 +31,12 @@ std::string now() {
   return buf;
 }
 
-// The DCF's values; a file without any is an input error (exit status 2).
+// The DCF's values; a file without any (or, `anyNeeded` false, only a value that is none of its
+// type) is an input error (exit status 2).
 std::vector<dcf::ObjectKey> dcfValues(const Command& c, std::string_view text, const od::ObjectDictionary& d,
-                                      const std::string& path) {
+                                      const std::string& path, bool anyNeeded = true) {
   try {
-    return dcf::dcfValues(text, d, path);
+    return anyNeeded ? dcf::dcfValues(text, d, path, '.') : dcf::parameterValues(text, d, path, '.');
   } catch (const bp::Error& e) {
     throw UsageError(c.text + ": " + e.what());
   }
@@ -94,7 +95,9 @@ bool Runner::dcfDiff(const Command& c) {
   od::ObjectDictionary left, right;
   const std::string leftText = dcfText(c, c.file, left, node);
   if (!c.otherFile.empty()) {
-    dcfText(c, c.otherFile, right, node);
+    const std::string rightText = dcfText(c, c.otherFile, right, node);
+    dcfValues(c, leftText, left, c.file, false);
+    dcfValues(c, rightText, right, c.otherFile, false);
     return showDifferences(c, dcf::compareValues(left, right, '.'));
   }
   sdo::SdoTransfer transfer(m_session.sdo, dcfOptions(m_invocation.timeoutMs));

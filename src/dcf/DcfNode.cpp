@@ -2,7 +2,9 @@
 
 #include <exception>
 
+#include "od/EdsReader.h"
 #include "od/ValueEncoding.h"
+#include "od/ValueRange.h"
 #include "od/ValueText.h"
 #include "util/Error.h"
 
@@ -15,8 +17,29 @@ NodeAccess accessThrough(sdo::SdoTransfer& transfer) {
           }};
 }
 
-std::vector<ObjectKey> dcfValues(std::string_view dcfText, const od::ObjectDictionary& dcf, const std::string& name) {
-  std::vector<ObjectKey> keys = od::objectsWithParameterValue(dcfText, dcf);
+namespace {
+std::string typeText(std::int8_t dataType) {
+  const std::string_view name = od::dataTypeName(dataType);
+  return name.empty() ? "data type " + std::to_string(dataType) : std::string(name);
+}
+}  // namespace
+
+std::vector<ObjectKey> parameterValues(std::string_view dcfText, const od::ObjectDictionary& dcf, const std::string& name,
+                                       char decimalSep) {
+  std::vector<ObjectKey> keys;
+  for (const od::ParameterValueLine& v : od::parameterValueLines(dcfText, dcf)) {
+    const od::ObjectEntry* e = dcf.find(v.index, v.subIndex);
+    if (e != nullptr && !od::valueTextConverts(e->dataType, v.text, decimalSep))
+      throw Error("\"" + name + "\": " + objectName(v.index, v.subIndex) + ": ParameterValue \"" + std::string(v.text) +
+                  "\" is no value of " + typeText(e->dataType) + "; nothing was written or compared");
+    keys.emplace_back(v.index, v.subIndex);
+  }
+  return keys;
+}
+
+std::vector<ObjectKey> dcfValues(std::string_view dcfText, const od::ObjectDictionary& dcf, const std::string& name,
+                                 char decimalSep) {
+  std::vector<ObjectKey> keys = parameterValues(dcfText, dcf, name, decimalSep);
   if (keys.empty()) throw Error("\"" + name + "\" holds no ParameterValue: it is no DCF of a node's values");
   return keys;
 }

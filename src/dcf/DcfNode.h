@@ -16,10 +16,17 @@ namespace bp::dcf {
 // an answer: the object is listed as not read, and the reading goes on).
 inline constexpr int kMaxFailuresInARow = 5;
 
-// The objects a DCF gives values of (its ParameterValues, od::objectsWithParameterValue). Throws
-// bp::Error ""<name>" holds no ParameterValue: it is no DCF of a node's values" when there are none
-// (an EDS, or a file that is neither), so nothing is compared or restored as though it matched.
-std::vector<ObjectKey> dcfValues(std::string_view dcfText, const od::ObjectDictionary& dcf, const std::string& name);
+// The objects a file (`dcf`, loaded from `dcfText`) gives values of: its ParameterValues
+// (od::parameterValueLines), perhaps none. Throws bp::Error ""<name>": 0x1017 sub 0: ParameterValue
+// "<text>" is no value of <type>; ..." for a value the EDS reader passes over
+// (od::valueTextConverts), which would otherwise stand in the dictionary as the default.
+std::vector<ObjectKey> parameterValues(std::string_view dcfText, const od::ObjectDictionary& dcf,
+                                       const std::string& name, char decimalSep);
+// parameterValues, and bp::Error ""<name>" holds no ParameterValue: it is no DCF of a node's
+// values" when there are none (an EDS, or a file that is neither), so nothing is compared or
+// restored as though it matched.
+std::vector<ObjectKey> dcfValues(std::string_view dcfText, const od::ObjectDictionary& dcf, const std::string& name,
+                                 char decimalSep);
 
 // Reads and writes through `transfer` (a sequence on one claim: sdo::TransferJob::startTask).
 NodeAccess accessThrough(sdo::SdoTransfer& transfer);

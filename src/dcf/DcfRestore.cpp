@@ -35,11 +35,15 @@ std::string le32(std::uint32_t v) {
   return {reinterpret_cast<const char*>(b), 4};
 }
 
+}  // namespace
+
 std::string objectName(std::uint16_t index, std::uint8_t sub) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "0x%04X sub %u", index, sub);
   return buf;
 }
+
+namespace {
 
 class Restorer {
  public:

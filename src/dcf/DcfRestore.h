@@ -34,6 +34,9 @@ std::vector<Difference> compareWithDefaults(const od::ObjectDictionary& dictiona
 // fields quoted as CSV needs.
 std::string differencesCsv(std::span<const Difference> differences, char decimalSep);
 
+// An object as the restore's messages name it: "0x1600 sub 1".
+std::string objectName(std::uint16_t index, std::uint8_t sub);
+
 // The node's side of a restore: read and write one object (bytes least significant first).
 // Both throw bp::Error with the transfer's message.
 struct NodeAccess {

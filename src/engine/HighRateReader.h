@@ -46,7 +46,7 @@ class HighRateReader {
       if (!data && !observing) continue;  // the slot is overwritten by the next read
       slot->receiveTime = m_clock.tickMs() - m_tickBase;
       slot->timeUs = m_micros();
-      slot->order = nextFrameOrder();
+      slot->order = observing ? nextFrameOrder() : 0;  // only the observer's merge orders by it
       slot->origin = FrameOrigin::kReceived;
       if (!data || m_handOver == nullptr || slot->frame.id != m_handOver->handOverId()) {
         m_ring.commit();

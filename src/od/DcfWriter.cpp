@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "od/EdsReader.h"
 #include "od/ValueEncoding.h"
 #include "od/ValueText.h"
 #include "util/LittleEndian.h"
@@ -178,12 +179,11 @@ std::string whyNotKept(const ObjectEntry* entry) {
   if (entry == nullptr) return "not in the EDS";
   if (entry->dataType == kDomain) return "a DOMAIN is not kept in a DCF";
   if (!hasValueText(entry->dataType)) return "its data type " + std::to_string(entry->dataType) + " has no value text";
-  return "the value has a line break";
+  return "the value would not read back as it is (a line break, an empty, quoted or too long text, a real that is "
+         "no finite number)";
 }
 
-}  // namespace
-
-std::optional<std::string> parameterValueText(std::int8_t dataType, std::string_view bytes) {
+std::optional<std::string> valueText(std::int8_t dataType, std::string_view bytes) {
   if (!hasValueText(dataType)) return std::nullopt;
   const std::size_t size = fixedSize(dataType);
   if (size != 0 && dataType != kReal32 && dataType != kReal64 && !isSignedInteger(dataType)) {
@@ -205,6 +205,27 @@ std::optional<std::string> parameterValueText(std::int8_t dataType, std::string_
   }
   std::string text = editText(scratch, '.');
   if (text.find_first_of("\r\n") != std::string::npos) return std::nullopt;
+  return text;
+}
+
+// The text as the EDS reader takes it back gives the same bytes: no empty, quoted or too long text,
+// no real that is no finite number. A type the reader gives no value passes.
+bool readsBackTheSame(std::int8_t dataType, std::string_view bytes, std::string_view text) {
+  ObjectEntry scratch;
+  scratch.dataType = dataType;
+  storeValueBytes(scratch, bytes, bytes.size());
+  ObjectEntry back;
+  back.dataType = dataType;
+  if (readValueText(back, text, '.')) return entryBytes(back) == entryBytes(scratch);
+  return valueTextConverts(dataType, text, '.') && dataType != kVisibleString && dataType != kUnicodeString &&
+         dataType != kOctetString;  // an empty text is passed over: the default would stand
+}
+
+}  // namespace
+
+std::optional<std::string> parameterValueText(std::int8_t dataType, std::string_view bytes) {
+  std::optional<std::string> text = valueText(dataType, bytes);
+  if (text && !readsBackTheSame(dataType, bytes, *text)) return std::nullopt;
   return text;
 }
 
@@ -251,9 +272,8 @@ std::string writeDcf(std::string_view edsText, const ObjectDictionary& dictionar
   return out;
 }
 
-std::vector<std::pair<std::uint16_t, std::uint8_t>> objectsWithParameterValue(std::string_view dcfText,
-                                                                              const ObjectDictionary& dictionary) {
-  std::vector<std::pair<std::uint16_t, std::uint8_t>> out;
+std::vector<ParameterValueLine> parameterValueLines(std::string_view dcfText, const ObjectDictionary& dictionary) {
+  std::vector<ParameterValueLine> out;
   std::optional<std::uint32_t> section;
   std::size_t from = 0;
   while (from < dcfText.size()) {
@@ -264,7 +284,8 @@ std::vector<std::pair<std::uint16_t, std::uint8_t>> objectsWithParameterValue(st
     if (const std::optional<std::string_view> name = sectionOf(line)) {
       section = valueOfSection(*name, dictionary);
     } else if (section && sameWord(keyOfLine(line), "ParameterValue")) {
-      out.emplace_back(static_cast<std::uint16_t>(*section >> 8), static_cast<std::uint8_t>(*section & 0xFF));
+      out.push_back({static_cast<std::uint16_t>(*section >> 8), static_cast<std::uint8_t>(*section & 0xFF),
+                     trimmed(line.substr(line.find('=') + 1))});
       section.reset();
     }
   }

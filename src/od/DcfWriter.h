@@ -44,9 +44,14 @@ std::optional<std::string> parameterValueText(std::int8_t dataType, std::string_
 std::string writeDcf(std::string_view edsText, const ObjectDictionary& dictionary,
                      std::span<const ReadOutcome> outcomes, const Commissioning& commissioning);
 
-// The objects whose section in a DCF text has a ParameterValue (the values to restore), by index
-// and sub-index in file order: "[1018sub1]" and, for a variable, "[1017]".
-std::vector<std::pair<std::uint16_t, std::uint8_t>> objectsWithParameterValue(std::string_view dcfText,
-                                                                              const ObjectDictionary& dictionary);
+// A ParameterValue of a DCF: its object and its text (trimmed; a view into the DCF's text).
+struct ParameterValueLine {
+  std::uint16_t index = 0;
+  std::uint8_t subIndex = 0;
+  std::string_view text;
+};
+// The objects whose section in a DCF text has a ParameterValue (the values to restore), in file
+// order: "[1018sub1]" and, for a variable, "[1017]".
+std::vector<ParameterValueLine> parameterValueLines(std::string_view dcfText, const ObjectDictionary& dictionary);
 
 }  // namespace bp::od

@@ -463,6 +463,23 @@ void ReadEDSFile(const std::string& fileName, ObjectDictionary& dictionary, char
   ReadEDSText(text, dictionary, decimalSep, nodeId);
 }
 
+bool readValueText(ObjectEntry& entry, std::string_view text, char decimalSep) {
+  try {
+    return applyDefault(entry, text, {decimalSep, 1});
+  } catch (const bp::Error&) {
+    return false;  // a REAL32 text that does not convert
+  }
+}
+
+bool valueTextConverts(std::int8_t dataType, std::string_view text, char decimalSep) {
+  const bool integer = dataType <= kUnsigned32 || isWideInteger(dataType);
+  if (!integer && dataType != kReal32 && dataType != kReal64 && dataType != kOctetString) return true;
+  if (dataType == kOctetString && trimmed(text).empty()) return true;  // no bytes
+  ObjectEntry scratch;
+  scratch.dataType = dataType;
+  return readValueText(scratch, text, decimalSep);
+}
+
 std::uint32_t ParseAccessType(std::string_view text) {
   std::string lower(text);
   for (char& ch : lower) ch = lowerAscii(ch);

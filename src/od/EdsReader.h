@@ -47,6 +47,15 @@ std::vector<std::string_view> splitEdsLines(std::string_view bytes);
 std::int32_t ReadEDSSection(const std::vector<std::string_view>& lines, std::ptrdiff_t& cursor,
                             ObjectDictionary& dictionary, char decimalSep, std::uint8_t nodeId);
 
+// Sets the entry's value (by its data type) from a DefaultValue or ParameterValue text by the
+// rules of the scan; false, with nothing set, for a text the scan passes over (blank, or one that
+// does not convert) and for a type that has no value in the file.
+bool readValueText(ObjectEntry& entry, std::string_view text, char decimalSep);
+// Whether the scan takes a ParameterValue text of `dataType` as the object's value: readValueText,
+// except that any text of a string type, a blank OCTET_STRING and any text of a type without a
+// value in the file are not refused (true).
+bool valueTextConverts(std::int8_t dataType, std::string_view text, char decimalSep);
+
 // Helpers of the scan, exposed for tests.
 std::uint32_t ParseAccessType(std::string_view text);
 std::string StripQuotes(std::string_view text);

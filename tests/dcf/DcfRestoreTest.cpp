@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "dcf/DcfNode.h"
 #include "dcf/DcfRestore.h"
 #include "od/DcfWriter.h"
 #include "od/EdsReader.h"
@@ -67,7 +68,7 @@ TEST(DcfRoundTrip, ChangedDriveParametersComeBackOnAFreshNode) {
   od::ObjectDictionary saved;
   od::ReadEDSText(dcf, saved, '.', 5);
   sim::test::SimBench after(eds, 5);
-  const auto objects = od::objectsWithParameterValue(dcf, saved);
+  const auto objects = dcfValues(dcf, saved, "saved", '.');
   const RestoreReport report = restore(saved, objects, accessTo(*after.node), {}, '.');
   EXPECT_TRUE(report.errors.empty()) << report.errors.front();
   EXPECT_FALSE(report.stopped);
@@ -109,6 +110,32 @@ TEST(DcfRestoreOrder, AFailedRemapLeavesThePdoEnabledAsItWas) {
   ASSERT_EQ(report.errors.size(), 1u);
   EXPECT_EQ(report.errors[0], "0x1A00 sub 2: SDO abort 0x06040041");
   EXPECT_EQ(node.at({0x1800, 1}), le(0x185, 4));
+}
+
+// A ParameterValue the EDS reader passes over would leave the default in its place: the file is
+// refused, naming the object and the text, before anything is compared or written.
+TEST(DcfValues, AValueThatIsNoneOfItsTypeRefusesTheFile) {
+  auto file = [](const std::string& value) {
+    return "[MandatoryObjects]\nSupportedObjects=2\n1=0x1017\n2=0x1018\n[1017]\nParameterName=Heartbeat\n"
+           "ObjectType=0x7\nDataType=0x0006\nAccessType=rw\nDefaultValue=0\nParameterValue=" + value +
+           "\n[1018]\nParameterName=Name\nObjectType=0x7\nDataType=0x0009\nAccessType=rw\nParameterValue=\n";
+  };
+  for (const char* good : {"65535", "0x1F4", "$NODEID+0x100"}) {
+    od::ObjectDictionary d;
+    od::ReadEDSText(file(good), d, '.', 5);
+    EXPECT_EQ(dcfValues(file(good), d, "x.dcf", '.').size(), 2u) << good;
+  }
+  for (const char* bad : {"70000", "abc", ""}) {
+    od::ObjectDictionary d;
+    od::ReadEDSText(file(bad), d, '.', 5);
+    try {
+      dcfValues(file(bad), d, "x.dcf", '.');
+      ADD_FAILURE() << bad << " was taken";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), "\"x.dcf\": 0x1017 sub 0: ParameterValue \"" + std::string(bad) +
+                                           "\" is no value of UNSIGNED16; nothing was written or compared");
+    }
+  }
 }
 
 }  // namespace

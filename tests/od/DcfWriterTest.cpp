@@ -137,6 +137,15 @@ TEST(DcfWriter, ParameterValueTextsByType) {
   EXPECT_EQ(parameterValueText(kUnsigned64, std::string(8, '\xFF')), "0xFFFFFFFFFFFFFFFF");
   EXPECT_EQ(parameterValueText(kVisibleString, "drive"), "drive");
   EXPECT_EQ(parameterValueText(kVisibleString, "two\nlines"), std::nullopt);
+  // Texts the EDS reader would pass over or change: left out, so the default never stands in.
+  EXPECT_EQ(parameterValueText(kVisibleString, ""), std::nullopt);
+  EXPECT_EQ(parameterValueText(kVisibleString, "\"q\""), std::nullopt);
+  EXPECT_EQ(parameterValueText(kVisibleString, std::string(300, 'x')), std::nullopt);
+  EXPECT_EQ(parameterValueText(kOctetString, ""), std::nullopt);
+  const double inf = 1.0 / 0.0;
+  std::string infBytes(8, '\0');
+  std::memcpy(infBytes.data(), &inf, 8);
+  EXPECT_EQ(parameterValueText(kReal64, infBytes), std::nullopt);
   EXPECT_EQ(parameterValueText(kOctetString, std::string("\x01\xAB", 2)), "01 AB");
   EXPECT_EQ(parameterValueText(kDomain, "abc"), std::nullopt);
   // Reals in full: the tree's 15 digits would read back as another number.
