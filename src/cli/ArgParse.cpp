@@ -111,7 +111,8 @@ class CommandReader {
   Command nmt();
   Command scanOrDump(CommandKind kind);
 
-  // dcf-save FILE, dcf-diff A [B] (B: a word that is no command), dcf-restore FILE [--save].
+  // dcf-save FILE, dcf-diff A [B] (B: a word that is no command and no option), dcf-restore FILE
+  // [--save].
   Command dcf(const std::string& word) {
     static constexpr std::string_view kCommands[] = {"read", "write", "upload", "download", "run", "nmt",
                                                      "scan", "dump", "dcf-save", "dcf-diff", "dcf-restore"};
@@ -119,7 +120,8 @@ class CommandReader {
     m_command.kind = save ? CommandKind::DcfSave : diff ? CommandKind::DcfDiff : CommandKind::DcfRestore;
     m_command.file = take(save ? "dcf-save FILE" : diff ? "dcf-diff A [B]" : "dcf-restore FILE [--save]");
     const std::string* next = peek();
-    if (diff && next != nullptr && std::find(std::begin(kCommands), std::end(kCommands), *next) == std::end(kCommands))
+    if (diff && next != nullptr && !next->starts_with("-") &&
+        std::find(std::begin(kCommands), std::end(kCommands), *next) == std::end(kCommands))
       m_command.otherFile = take("");
     if (!save && !diff) m_command.save = takeIf("--save");
     return m_command;

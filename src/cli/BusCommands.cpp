@@ -10,7 +10,6 @@
 #include "nmt/NmtFrames.h"
 #include "od/ValueEncoding.h"
 #include "od/ValueText.h"
-#include "sdo/AbortMessages.h"
 
 namespace bp::cli {
 namespace {
@@ -76,7 +75,6 @@ bool Runner::scan(const Command& c) {
   od::ObjectEntry deviceType;
   deviceType.index = 0x1000;
   deviceType.dataType = od::kUnsigned32;
-  const std::string timedOut = sdo::timeoutText(std::nullopt, 0x1000, 0);
   int found = 0;
   for (std::int32_t node = 1; node <= canopen::kMaxNodeId && !interrupted.load(); ++node) {
     m_session.nodeId.store(node);
@@ -89,7 +87,7 @@ bool Runner::scan(const Command& c) {
       f.push_back({"deviceType", od::FormatObjectValue(deviceType, '.')});
       text += ": device type = " + od::FormatObjectValue(deviceType, '.');
     } catch (const bp::Error& e) {
-      if (heard[node].empty() && e.what() == timedOut) continue;
+      if (heard[node].empty() && dynamic_cast<const sdo::TimeoutError*>(&e) != nullptr) continue;  // no node there
       f.push_back({"error", e.what()});
       text += ": device type not read (" + std::string(e.what()).substr(0, std::string(e.what()).find('\n')) + ")";
     }

@@ -42,22 +42,13 @@ std::vector<dcf::ObjectKey> dcfValues(const Command& c, std::string_view text, c
   }
 }
 
-// One transfer holds the claim through the whole sequence (holdClaim); every wait empties the ring.
-sdo::TransferOptions dcfOptions(std::uint32_t timeoutMs) {
-  sdo::TransferOptions o;
-  o.timeoutMs = timeoutMs;
-  o.block = false;
-  o.windowThread = true;
-  return o;
-}
-
 }  // namespace
 
 bool Runner::dcfSave(const Command& c) {
   od::ObjectDictionary dictionary;
   const auto node = static_cast<std::uint8_t>(m_invocation.node);
   od::ReadEDSText(m_edsText, dictionary, '.', node);
-  sdo::SdoTransfer transfer(m_session.sdo, dcfOptions(m_invocation.timeoutMs));
+  sdo::SdoTransfer transfer(m_session.sdo, transferOptions(m_invocation.timeoutMs, false));
   transfer.holdClaim();
   std::vector<od::ReadOutcome> outcomes;
   try {
@@ -67,7 +58,7 @@ bool Runner::dcfSave(const Command& c) {
     return fail(c.text, e.what(), {{"command", "dcf-save"}, {"file", c.file}});
   }
   const std::string text = od::writeDcf(m_edsText, dictionary, outcomes, {node, can::kBitRateTable[can::kDefaultBitRateIndex].bitsPerSecond / 1000, now()});
-  fileio::writeFileReplacing(c.file, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+  writeOutput(c, c.file, text);
   std::size_t failed = 0;
   for (const od::ReadOutcome& o : outcomes) failed += o.ok ? 0 : 1;
   m_printer.result(c.file + ": " + std::to_string(outcomes.size() - failed) + " objects saved, " +
@@ -100,7 +91,7 @@ bool Runner::dcfDiff(const Command& c) {
     dcfValues(c, rightText, right, c.otherFile, false);
     return showDifferences(c, dcf::compareValues(left, right, '.'));
   }
-  sdo::SdoTransfer transfer(m_session.sdo, dcfOptions(m_invocation.timeoutMs));
+  sdo::SdoTransfer transfer(m_session.sdo, transferOptions(m_invocation.timeoutMs, false));
   transfer.holdClaim();
   std::vector<od::ReadOutcome> outcomes;
   try {
@@ -119,7 +110,7 @@ bool Runner::dcfDiff(const Command& c) {
 bool Runner::dcfRestore(const Command& c) {
   od::ObjectDictionary dcfDictionary;
   const std::string text = dcfText(c, c.file, dcfDictionary, static_cast<std::uint8_t>(m_invocation.node));
-  sdo::SdoTransfer transfer(m_session.sdo, dcfOptions(m_invocation.timeoutMs));
+  sdo::SdoTransfer transfer(m_session.sdo, transferOptions(m_invocation.timeoutMs, false));
   transfer.holdClaim();
   const dcf::RestoreReport report =
       dcf::restore(dcfDictionary, dcfValues(c, text, dcfDictionary, c.file), dcf::accessThrough(transfer),

@@ -79,7 +79,7 @@ std::atomic<bool> Runner::interrupted{false};
 int Runner::run(std::vector<PreparedCommand>& commands) {
   int status = kExitOk;
   for (PreparedCommand& p : commands) {
-    if (interrupted.load()) break;
+    if (interrupted.load()) return kExitTransferFailed;  // what was asked for was not all done
     if (execute(p)) continue;
     status = kExitTransferFailed;
     if (!m_invocation.keepGoing) break;
@@ -115,23 +115,31 @@ bool Runner::execute(PreparedCommand& p) {
   return false;
 }
 
-std::string Runner::upload(const od::ObjectEntry& entry, std::uint32_t timeoutMs, bool block) {
+sdo::TransferOptions Runner::transferOptions(std::uint32_t timeoutMs, bool block, std::string objectName) {
   sdo::TransferOptions o;
   o.timeoutMs = timeoutMs;
   o.block = block;
   o.windowThread = true;  // every pass of the wait empties the receive ring
-  o.objectName = entry.nameText();
-  return sdo::SdoTransfer(m_session.sdo, std::move(o))
+  o.cancel = &interrupted;
+  o.objectName = std::move(objectName);
+  return o;
+}
+
+void Runner::writeOutput(const Command& c, const std::string& path, std::string_view bytes) {
+  try {
+    fileio::writeFileReplacing(path, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  } catch (const bp::Error& e) {
+    throw UsageError(c.text + ": " + e.what());
+  }
+}
+
+std::string Runner::upload(const od::ObjectEntry& entry, std::uint32_t timeoutMs, bool block) {
+  return sdo::SdoTransfer(m_session.sdo, transferOptions(timeoutMs, block, std::string(entry.nameText())))
       .upload(static_cast<std::uint16_t>(entry.index), static_cast<std::uint8_t>(entry.subIndex));
 }
 
 void Runner::download(const od::ObjectEntry& entry, std::string_view bytes, std::uint32_t timeoutMs, bool block) {
-  sdo::TransferOptions o;
-  o.timeoutMs = timeoutMs;
-  o.block = block;
-  o.windowThread = true;
-  o.objectName = entry.nameText();
-  sdo::SdoTransfer(m_session.sdo, std::move(o))
+  sdo::SdoTransfer(m_session.sdo, transferOptions(timeoutMs, block, std::string(entry.nameText())))
       .download(static_cast<std::uint16_t>(entry.index), static_cast<std::uint8_t>(entry.subIndex), bytes);
 }
 
@@ -184,12 +192,7 @@ bool Runner::uploadFile(PreparedCommand& p) {
   } catch (const bp::Error& e) {
     return fail(p.command.text, e.what(), objectFields(p.command, p.entry));
   }
-  // The node answered; a file that cannot be written is an input error.
-  try {
-    fileio::writeFileReplacing(p.command.file, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-  } catch (const bp::Error& e) {
-    throw UsageError(p.command.text + ": " + e.what());
-  }
+  writeOutput(p.command, p.command.file, bytes);  // the node answered
   std::vector<Field> f = objectFields(p.command, p.entry);
   f.push_back({"file", p.command.file});
   f.push_back({"bytes", std::to_string(bytes.size()), true});

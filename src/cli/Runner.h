@@ -36,7 +36,7 @@ class Runner {
       : m_session(session), m_invocation(invocation), m_printer(printer), m_iface(std::move(iface)) {}
 
   // Runs the commands in order; kExitOk, or kExitTransferFailed after the first failure (after
-  // all of them with --continue). Other exceptions (the driver's) pass through.
+  // all of them with --continue) or an interrupt. Other exceptions (the driver's) pass through.
   int run(std::vector<PreparedCommand>& commands);
 
   // Set from a signal handler: a running dump or scan listen ends, and no further command starts.
@@ -58,6 +58,11 @@ class Runner {
   bool dcfRestore(const Command& c);
   bool showDifferences(const Command& c, const std::vector<dcf::Difference>& differences);
 
+  // The options of every transfer: this wait empties the receive ring on every pass, and an
+  // interrupt cancels the transfer.
+  static sdo::TransferOptions transferOptions(std::uint32_t timeoutMs, bool block, std::string objectName = {});
+  // Writes a file the commands produce; one that cannot be written is an input error (UsageError).
+  static void writeOutput(const Command& c, const std::string& path, std::string_view bytes);
   std::string upload(const od::ObjectEntry& entry, std::uint32_t timeoutMs, bool block);
   void download(const od::ObjectEntry& entry, std::string_view bytes, std::uint32_t timeoutMs, bool block);
   std::uint32_t fileTimeoutMs() const;

@@ -62,10 +62,12 @@ TEST(CliArguments, DefaultsAreTheWindowsAndOptionalWordsStayOptional) {
   EXPECT_EQ(parse({"--channel", "vcan1", "read", "1000"}).channel, "vcan1");
   EXPECT_EQ(parse({"--script", "a.txt"}).scriptAt, 0u);
   EXPECT_EQ(parse({"read", "1000", "--script", "a.txt", "read", "1001"}).scriptAt, 1u);
-  // dcf-diff's B is a word that is no command; dcf-restore's --save is optional.
+  // dcf-diff's B is a word that is no command and no option; dcf-restore's --save is optional.
   const Invocation dcf = parse({"dcf-diff", "a.dcf", "read", "1000", "dcf-diff", "a.dcf", "b.dcf", "dcf-restore",
-                                "a.dcf", "--save", "dcf-restore", "b.dcf"});
+                                "a.dcf", "--save", "dcf-restore", "b.dcf", "dcf-diff", "c.dcf", "--json"});
   EXPECT_EQ(dcf.commands[0].otherFile, "");
+  EXPECT_EQ(dcf.commands[5].otherFile, "");
+  EXPECT_TRUE(dcf.json);
   EXPECT_EQ(dcf.commands[2].otherFile, "b.dcf");
   EXPECT_TRUE(dcf.commands[3].save);
   EXPECT_FALSE(dcf.commands[4].save);

@@ -162,6 +162,9 @@ TEST_F(CliProgram, DcfSavedDiffersFromAFreshNodeUntilRestored) {
   EXPECT_EQ(o.status, 2);
   EXPECT_NE(o.err.find("holds no ParameterValue"), std::string::npos) << o.err;
   EXPECT_EQ(cli({"dcf-save", "x.dcf"}).status, 2) << "no EDS file";
+  o = cli({"--demo", "dcf-save", "no-such-folder/x.dcf"});  // read, then not writable: input error
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.err.rfind("busprobe-cli: dcf-save no-such-folder/x.dcf: Cannot create file", 0), 0u) << o.err;
 }
 
 TEST_F(CliProgram, BadInputExitsTwoBeforeTheBusAndNoBusExitsThree) {
