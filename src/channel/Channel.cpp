@@ -52,6 +52,7 @@ Channel openChannel(const Options& options) {
   if (name.empty()) name = can::SocketCanDriver::firstUsableInterface();
   if (!name.empty()) {
     channel.driver = std::make_unique<can::SocketCanDriver>(name);
+    channel.name = name;
     return channel;
   }
 #elif defined(_WIN32)

@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "can/CanDriver.h"
 #include "channel/Options.h"
@@ -20,6 +21,7 @@ struct Channel {
   std::function<void()> stopPeer = [] {};
   std::shared_ptr<void> peer;  // keeps the demo bus and node alive
   sim::SimNode* demoNode = nullptr;  // the demo's node, inside `peer`; null on a real bus
+  std::string name;  // the SocketCAN interface opened (the one chosen when none was named); else empty
 };
 
 Channel openChannel(const Options& options);

@@ -32,8 +32,14 @@ std::vector<PreparedCommand> prepareCommands(std::vector<Command> commands, cons
 
 class Runner {
  public:
-  Runner(engine::Session& session, const Invocation& invocation, const Printer& printer, std::string iface)
-      : m_session(session), m_invocation(invocation), m_printer(printer), m_iface(std::move(iface)) {}
+  // `iface` names the bus in dump's lines; `edsText` is the EDS the dictionary came from (dcf-save).
+  Runner(engine::Session& session, const Invocation& invocation, const Printer& printer, std::string iface,
+         std::string edsText)
+      : m_session(session),
+        m_invocation(invocation),
+        m_printer(printer),
+        m_iface(std::move(iface)),
+        m_edsText(std::move(edsText)) {}
 
   // Runs the commands in order; kExitOk, or kExitTransferFailed after the first failure (after
   // all of them with --continue) or an interrupt. Other exceptions (the driver's) pass through.
@@ -75,10 +81,7 @@ class Runner {
   const Invocation& m_invocation;
   const Printer& m_printer;
   std::string m_iface;
-  std::string m_edsText;  // the EDS the dictionary came from (dcf-save)
-
- public:
-  void setEdsText(std::string text) { m_edsText = std::move(text); }
+  std::string m_edsText;
 };
 
 }  // namespace bp::cli

@@ -32,20 +32,26 @@ void insertScript(Invocation& inv) {
   inv.commands.insert(inv.commands.begin() + static_cast<std::ptrdiff_t>(inv.scriptAt), script.begin(), script.end());
 }
 
-// Names and types: the EDS file given, else on the demo bus the demo node's own.
-void loadDictionary(const Invocation& inv, bp::od::ObjectDictionary& dictionary) {
-  const auto node = static_cast<std::uint8_t>(inv.node);
+// Names and types: the EDS file given, else on the demo bus the demo node's own. Returns the EDS's
+// text (empty without one).
+std::string loadDictionary(const Invocation& inv, bp::od::ObjectDictionary& dictionary) {
+  std::string text;
   try {
-    if (!inv.eds.empty())
-      bp::od::ReadEDSFile(inv.eds, dictionary, '.', node);
-    else if (inv.demo)
-      bp::od::ReadEDSText(bp::sim::demoEdsText(), dictionary, '.', node);
+    if (!inv.eds.empty()) {
+      const std::vector<std::uint8_t> bytes = bp::fileio::readWholeFile(inv.eds);
+      text.assign(bytes.begin(), bytes.end());
+    } else if (inv.demo) {
+      text = bp::sim::demoEdsText();
+    }
+    if (!inv.eds.empty() || inv.demo) bp::od::ReadEDSText(text, dictionary, '.', static_cast<std::uint8_t>(inv.node));
   } catch (const bp::Error& e) {
     throw UsageError("--eds " + inv.eds + ": " + e.what());
   }
+  return text;
 }
 
-int runOnBus(const Invocation& inv, bp::channel::Channel& channel, std::vector<PreparedCommand>& commands) {
+int runOnBus(const Invocation& inv, bp::channel::Channel& channel, std::vector<PreparedCommand>& commands,
+             std::string edsText) {
   bp::engine::Session session(std::move(channel.driver));
   const std::uint32_t opened = session.driver->open(bp::can::kBitRateTable[bp::can::kDefaultBitRateIndex].code, 0);
   if (opened != bp::can::kOk) {
@@ -58,13 +64,7 @@ int runOnBus(const Invocation& inv, bp::channel::Channel& channel, std::vector<P
   session.startReader();
   channel.startPeer();  // the demo node boots now, so a dump or scan may hear it
   const Printer printer(inv.json, stdout, stderr);
-  Runner runner(session, inv, printer, inv.channel.empty() ? "can0" : inv.channel);
-  if (!inv.eds.empty()) {
-    const std::vector<std::uint8_t> eds = bp::fileio::readWholeFile(inv.eds);
-    runner.setEdsText({eds.begin(), eds.end()});
-  } else if (inv.demo) {
-    runner.setEdsText(std::string(bp::sim::demoEdsText()));
-  }
+  Runner runner(session, inv, printer, channel.name.empty() ? "can0" : channel.name, std::move(edsText));
   int status = kExitOk;
   try {
     status = runner.run(commands);
@@ -83,6 +83,7 @@ int main(int argc, char* argv[]) {
   Invocation inv;
   std::vector<PreparedCommand> commands;
   bp::od::ObjectDictionary dictionary;
+  std::string edsText;
   try {
     inv = parseArguments({argv + 1, argv + argc});
     if (inv.help || inv.version) {
@@ -91,7 +92,7 @@ int main(int argc, char* argv[]) {
     }
     insertScript(inv);
     if (inv.commands.empty()) throw UsageError("no command given");
-    loadDictionary(inv, dictionary);
+    edsText = loadDictionary(inv, dictionary);
     commands = prepareCommands(std::move(inv.commands), dictionary);
   } catch (const bp::Error& e) {  // UsageError, and a script file that cannot be read
     return usageError(e.what());
@@ -103,7 +104,7 @@ int main(int argc, char* argv[]) {
     options.demo = inv.demo;
     options.channel = inv.channel;
     bp::channel::Channel channel = bp::channel::openChannel(options);
-    return runOnBus(inv, channel, commands);
+    return runOnBus(inv, channel, commands, std::move(edsText));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "busprobe-cli: %s\n", e.what());
     return kExitNoBus;
